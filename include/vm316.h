@@ -1,0 +1,395 @@
+/* The C interface of the vm316 driver library: the two-channel, 8-bit, 20 MHz digitising
+ * oscilloscope board on eight consecutive I/O ports.
+ *
+ * The 115 functions below are shared with other instruments of the same family; those for
+ * facilities this board does not have are present and answer with a status code that says so.
+ * Every function returns a status code unless its comment names another result. Inputs are
+ * passed by value; outputs (and some real-valued inputs) through pointers to variables the
+ * caller owns, written only when the call succeeds unless the comment says otherwise. On
+ * 32-bit Windows every argument fills one stack slot, a double passed by value two.
+ * Channels are numbered from 1. Call the library from the thread that called InitInstrument:
+ * it takes no locks and starts no thread of its own. */
+#ifndef VM316_H
+#define VM316_H
+
+#include <stdint.h>
+
+/* The callee removes its arguments on 32-bit Windows; elsewhere the platform's own C call. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define VM_CALL __stdcall
+#else
+#define VM_CALL
+#endif
+
+#if defined(_WIN32)
+#if defined(VM316_BUILDING_LIBRARY)
+#define VM316_API __declspec(dllexport)
+#else
+#define VM316_API __declspec(dllimport)
+#endif
+#else
+#define VM316_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Status codes: single values, never combined. ---------------------------------------- */
+
+enum {
+  StatusOk = 0,              /* done */
+  StatusNoHardware = 1,      /* no instrument, or it did not answer at InitInstrument */
+  StatusNotInitialized = 2,  /* no successful InitInstrument yet (acquisition control only) */
+  StatusNotSupported = 4,    /* this instrument does not offer the function */
+  StatusNoGenerator = 8,     /* this instrument has no such generator */
+  StatusInvalidChannel = 16, /* channel 0, or above the channel count */
+  StatusInvalidValue = 32    /* an argument outside the allowed set or range */
+};
+
+/* ---- Enumerations: each value is held in one byte. --------------------------------------- */
+
+/* Trigger source. This board accepts tsCh1, tsCh2, tsExternal, tsAnd, tsOr and tsNoTrig. */
+typedef uint8_t TTrigSource;
+enum {
+  tsCh1 = 0,
+  tsCh2 = 1,
+  tsCh3 = 2,
+  tsCh4 = 3,
+  tsExternal = 4,
+  tsAnaExt = 5,
+  tsAnd = 6,
+  tsOr = 7,
+  tsXor = 8,
+  tsNoTrig = 9,
+  tsNeverTrig = 10,
+  tsPxiExt = 11,
+  tsGenStart = 12,
+  tsGenStop = 13,
+  tsGenNew = 14,
+  tsUnknown = 15
+};
+
+/* Channels to record: a channel bit set (bit 0 = channel 1 ... bit 3 = channel 4), or mXY.
+ * This board accepts mNone, mCh1, mCh2, mCh12 and mXY. */
+typedef uint8_t TMeasureMode;
+enum {
+  mNone = 0,
+  mCh1 = 1,
+  mCh2 = 2,
+  mCh12 = 3,
+  mCh3 = 4,
+  mCh13 = 5,
+  mCh23 = 6,
+  mCh123 = 7,
+  mCh4 = 8,
+  mCh14 = 9,
+  mCh24 = 10,
+  mCh124 = 11,
+  mCh34 = 12,
+  mCh134 = 13,
+  mCh234 = 14,
+  mCh1234 = 15,
+  mXY = 16
+};
+
+/* How the acquisition timer measures: repeatedly, not at all, or once and then hold. */
+typedef uint8_t TAcquisitionMode;
+enum { amContinuous = 0, amHold = 1, amOneShot = 2 };
+
+/* How records reach the host. This board transfers whole blocks only. */
+typedef uint8_t TTransferMode;
+enum { tmBlock = 0, tmStream = 1 };
+
+/* Trigger slope of a channel (GetTriggerMode, SetTriggerModeCh, ...). This board stores only
+ * these two; 2 to 11 are not supported and 12 and above are invalid. */
+enum { SlopeRising = 0, SlopeFalling = 1 };
+
+/* ---- Lifecycle and identification -------------------------------------------------------- */
+
+/* Finds the board at I/O port base address, calibrates and programs it; StatusOk or
+ * StatusNoHardware. A second call only reports whether the board is present. */
+VM316_API uint16_t VM_CALL InitInstrument(uint16_t address);
+/* Stops acquisition and releases the instrument; always StatusOk. */
+VM316_API uint16_t VM_CALL ExitInstrument(void);
+/* The board keeps no calibration date: StatusNotSupported, date untouched. */
+VM316_API uint16_t VM_CALL GetCalibrationDate(int32_t* date);
+/* The board has no readable serial number: writes 0, StatusNotSupported. */
+VM316_API uint16_t VM_CALL GetSerialNumber(int32_t* serial);
+
+/* ---- Measurement ------------------------------------------------------------------------- */
+/* Block style: ADC_Start, poll ADC_Ready, then fetch with ADC_GetData and its variants (the
+ * first fetch after an arm reads the board). Measurement style: DoMeasure or StartMeasurement
+ * fill the sample buffers, and GetMeasurement and its variants copy them. Raw samples are
+ * offset binary, 32768 = 0 V, a converter byte b held as b * 256; volt buffers hold doubles.
+ * Buffers hold the record length of samples and are not checked for size. */
+
+/* Acquires and reads one complete record, blocking until done; StatusNotInitialized before a
+ * successful InitInstrument, StatusNoHardware if the board stopped answering. */
+VM316_API uint16_t VM_CALL StartMeasurement(void);
+/* Copies channels 1 and 2 of the last record as volts. */
+VM316_API uint16_t VM_CALL GetMeasurement(double* ch1_volts, double* ch2_volts);
+/* Sample index (not checked) of channels 1 and 2 in volts. */
+VM316_API uint16_t VM_CALL GetOneMeasurement(int32_t index, double* ch1_volt, double* ch2_volt);
+/* Copies channels 1 and 2 of the last record as raw samples. */
+VM316_API uint16_t VM_CALL GetMeasurementRaw(uint16_t* ch1_samples, uint16_t* ch2_samples);
+/* Raw sample index (not checked) of channels 1 and 2. */
+VM316_API uint16_t VM_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1_sample,
+                                                uint16_t* ch2_sample);
+/* Arms one block acquisition; StatusNotInitialized before a successful InitInstrument. */
+VM316_API uint16_t VM_CALL ADC_Start(void);
+/* 1 from ADC_Start until the first fetch, else 0 (0 also without an instrument). */
+VM316_API uint16_t VM_CALL ADC_Running(void);
+/* Accepted for compatibility; the armed acquisition runs on. StatusOk. */
+VM316_API uint16_t VM_CALL ADC_Abort(void);
+/* Trigger seen: 0 (not yet or no instrument), 2, 4 or 6 depending on the source. */
+VM316_API uint16_t VM_CALL ADC_Triggered(void);
+/* 1 when the armed record is complete, else 0 (0 also without an instrument). */
+VM316_API uint16_t VM_CALL ADC_Ready(void);
+/* Copies channels 1 and 2 as raw samples, reading the board on the first fetch after an arm. */
+VM316_API uint16_t VM_CALL ADC_GetData(uint16_t* ch1_samples, uint16_t* ch2_samples);
+/* Copies channels 1 and 2 as volts, reading the board on the first fetch after an arm. */
+VM316_API uint16_t VM_CALL ADC_GetDataVolt(double* ch1_volts, double* ch2_volts);
+/* Forces the trigger of the armed acquisition. */
+VM316_API uint16_t VM_CALL ADC_ForceTrig(void);
+/* Accepted for compatibility: transfer mode stays tmBlock; StatusNotSupported. */
+VM316_API uint16_t VM_CALL SetTransferMode(int32_t mode);
+/* Nothing is written: StatusNotSupported (the mode is always tmBlock). */
+VM316_API uint16_t VM_CALL GetTransferMode(int32_t* mode);
+/* Copies one channel as raw samples, reading the board on the first fetch after an arm. */
+VM316_API uint16_t VM_CALL ADC_GetDataCh(uint16_t channel, uint16_t* samples);
+/* Copies one channel as volts, reading the board on the first fetch after an arm. */
+VM316_API uint16_t VM_CALL ADC_GetDataVoltCh(uint16_t channel, double* volts);
+/* No data-ready notification on this board: nothing is stored; StatusNotSupported. */
+VM316_API uint16_t VM_CALL SetDataReadyCallback(uint32_t callback_address);
+/* No data-ready notification on this board: nothing is stored; StatusNotSupported. */
+VM316_API uint16_t VM_CALL SetDataReadyEvent(uint32_t event_handle);
+/* Drives the acquisition timer: 0 stops, -1 measures continuously, any other value once. */
+VM316_API uint16_t VM_CALL DoMeasure(int32_t mode);
+/* Raw sample index (not checked) of one channel. */
+VM316_API uint16_t VM_CALL GetOneMeasurementRawCh(uint16_t channel, int32_t index,
+                                                  uint16_t* sample);
+
+/* ---- Configuration and capabilities ------------------------------------------------------ */
+/* Value-returning queries return 0 (or 0.0) without an instrument, except GetTriggerTimeOut
+ * and GetDCLevelStatus, which return 1. */
+
+/* Time base and record geometry. */
+
+/* Highest sample frequency in Hz (20 000 000), rounded. */
+VM316_API int32_t VM_CALL GetMaxSampleFrequency(void);
+/* Largest record length in samples (32760). */
+VM316_API int32_t VM_CALL GetMaxRecordLength(void);
+/* Record length in samples. */
+VM316_API int32_t VM_CALL GetRecordLength(void);
+/* Record length in samples, up to GetMaxRecordLength; else StatusInvalidValue. */
+VM316_API uint16_t VM_CALL SetRecordLength(uint32_t length);
+/* Samples recorded after the trigger. */
+VM316_API int32_t VM_CALL GetPostSamples(void);
+/* Samples after the trigger, up to the record length (the rest come before it). */
+VM316_API uint16_t VM_CALL SetPostSamples(uint32_t samples);
+/* Sample frequency in Hz, rounded. */
+VM316_API int32_t VM_CALL GetSampleFrequency(void);
+/* Asks for a sample frequency in Hz and writes back the frequency obtained, rounded, whatever
+ * the status (without an instrument, the request itself). */
+VM316_API uint16_t VM_CALL SetSampleFrequency(uint32_t* frequency);
+/* Not on this board: writes 0, StatusNotSupported. */
+VM316_API uint16_t VM_CALL GetExternalClock(uint16_t* external);
+/* Not on this board: the internal clock stays; StatusNotSupported. */
+VM316_API uint16_t VM_CALL SetExternalClock(uint16_t external);
+/* Sample frequency in Hz. */
+VM316_API double VM_CALL GetSampleFrequencyF(void);
+/* Asks for a sample frequency in Hz and writes back the frequency obtained. */
+VM316_API uint16_t VM_CALL SetSampleFrequencyF(double* frequency);
+/* Highest sample frequency in Hz (20 000 000). */
+VM316_API double VM_CALL GetMaxSampleFrequencyF(void);
+
+/* Input channels: ranges, coupling, DC level, resolution, channels to record. */
+
+/* Writes the channels recorded (TMeasureMode). */
+VM316_API uint16_t VM_CALL GetMeasureMode(TMeasureMode* mode);
+/* Channels to record; StatusNotSupported for channels the board lacks, above mXY invalid. */
+VM316_API uint16_t VM_CALL SetMeasureMode(TMeasureMode mode);
+/* Writes the channel's full-scale sensitivity in volts. */
+VM316_API uint16_t VM_CALL GetSensitivity(uint8_t channel, double* sensitivity);
+/* Selects the range for a full scale in volts and writes back the sensitivity chosen. */
+VM316_API uint16_t VM_CALL SetSensitivity(uint8_t channel, double* sensitivity);
+/* Writes 1 when the channel ranges automatically, else 0. */
+VM316_API uint16_t VM_CALL GetAutoRanging(uint8_t channel, uint8_t* on);
+/* 1 switches automatic ranging on, 0 off; else StatusInvalidValue. */
+VM316_API uint16_t VM_CALL SetAutoRanging(uint8_t channel, uint8_t on);
+/* Writes the channel's input coupling (0 or 1). */
+VM316_API uint16_t VM_CALL GetCoupling(uint8_t channel, uint8_t* coupling);
+/* Sets the channel's input coupling, 0 or 1; else StatusInvalidValue. */
+VM316_API uint16_t VM_CALL SetCoupling(uint8_t channel, uint8_t coupling);
+/* Writes the channel's DC level in volts. */
+VM316_API uint16_t VM_CALL GetDcLevel(uint8_t channel, double* volts);
+/* DC level in volts, within twice the sensitivity either way; else StatusInvalidValue. */
+VM316_API uint16_t VM_CALL SetDcLevel(uint8_t channel, double volts);
+/* Writes 20 doubles: the resolutions in bits this board offers, then zeros. */
+VM316_API uint16_t VM_CALL GetAvailableResolutions(double* resolutions);
+/* Writes 20 doubles: the full-scale sensitivities in volts, largest first, then zeros. */
+VM316_API uint16_t VM_CALL GetAvailableSensitivities(double* sensitivities);
+/* Writes the resolution in bits (8). */
+VM316_API uint16_t VM_CALL GetResolution(uint8_t* bits);
+/* Accepts a resolution that GetAvailableResolutions lists; else StatusInvalidValue. */
+VM316_API uint16_t VM_CALL SetResolution(uint8_t bits);
+/* 0 when the board has adjustable DC levels (it has); 1 without an instrument. */
+VM316_API int32_t VM_CALL GetDCLevelStatus(void);
+/* Not on this board: nothing changes; StatusNotSupported. */
+VM316_API uint16_t VM_CALL SetInstrumentConfig(uint16_t config);
+/* Not on this board: nothing is written; StatusNotSupported. */
+VM316_API uint16_t VM_CALL GetInstrumentConfig(uint16_t* config);
+/* Writes the number of input channels (2). */
+VM316_API uint16_t VM_CALL GetNrChannels(uint16_t* channels);
+
+/* Trigger. */
+
+/* Writes the trigger source (TTrigSource). */
+VM316_API uint16_t VM_CALL GetTriggerSource(TTrigSource* source);
+/* Trigger source; StatusNotSupported for sources the board lacks, 15 and above invalid. */
+VM316_API uint16_t VM_CALL SetTriggerSource(TTrigSource source);
+/* Writes the slope of the current source; leaves it untouched for tsNoTrig and above. */
+VM316_API uint16_t VM_CALL GetTriggerMode(uint8_t* slope);
+/* Sets the slope of every channel (and of the external input for SlopeRising, SlopeFalling). */
+VM316_API uint16_t VM_CALL SetTriggerMode(uint8_t slope);
+/* Writes the channel's trigger level in volts. */
+VM316_API uint16_t VM_CALL GetTriggerLevel(uint8_t channel, double* volts);
+/* Trigger level in volts, within the channel's sensitivity; else StatusInvalidValue. */
+VM316_API uint16_t VM_CALL SetTriggerLevel(uint8_t channel, double volts);
+/* Writes the channel's trigger hysteresis in volts. */
+VM316_API uint16_t VM_CALL GetTriggerHys(uint8_t channel, double* volts);
+/* Trigger hysteresis in volts; StatusInvalidValue when it takes the level past full scale. */
+VM316_API uint16_t VM_CALL SetTriggerHys(uint8_t channel, double volts);
+/* Time-out after which the trigger is forced, in ms; -1 waits for ever. */
+VM316_API int32_t VM_CALL GetTriggerTimeOut(void);
+/* Trigger time-out in ms; 0xFFFFFFFF waits for ever. Always StatusOk on a present board. */
+VM316_API uint16_t VM_CALL SetTriggerTimeOut(uint32_t milliseconds);
+/* Slope of one trigger input (channel 0 is the external input); SlopeRising or SlopeFalling. */
+VM316_API uint16_t VM_CALL SetTriggerModeCh(uint8_t channel, uint8_t slope);
+/* Writes the slope of one trigger input (channel 0 is the external input). */
+VM316_API uint16_t VM_CALL GetTriggerModeCh(uint8_t channel, uint8_t* slope);
+
+/* Generator status. */
+
+/* StatusOk: the board has a square-wave generator. */
+VM316_API uint16_t VM_CALL GetSquareWaveGenStatus(void);
+/* StatusNoGenerator: the board has no function generator. */
+VM316_API uint16_t VM_CALL GetFunctionGenStatus(void);
+/* No function generator: nothing is written; StatusNoGenerator. */
+VM316_API uint16_t VM_CALL GetFuncGenMaxAmplitude(double* amplitude);
+
+/* ---- Square-wave generator --------------------------------------------------------------- */
+
+/* Frequency in Hz of the square-wave output last set (0 until set); no instrument needed. */
+VM316_API int32_t VM_CALL GetSquareWaveGenFrequency(void);
+/* Asks for a frequency in Hz (0 switches off, else 100 .. 100 000) and writes back the one
+ * obtained. */
+VM316_API uint16_t VM_CALL SetSquareWaveGenFrequency(uint32_t* frequency);
+
+/* ---- Facilities this instrument does not have -------------------------------------------- */
+/* They touch neither the board nor any setting, and write nothing unless the comment says so.
+ * Most answer StatusNoHardware before a successful InitInstrument. */
+
+/* PXI trigger lines: StatusNotSupported. */
+
+/* Nothing is written. */
+VM316_API uint16_t VM_CALL GetPXITriggerSlopes(uint8_t* slopes);
+/* Slopes ignored. */
+VM316_API uint16_t VM_CALL SetPXITriggerSlopes(uint8_t slopes);
+/* Nothing is written. */
+VM316_API uint16_t VM_CALL GetPXITriggerEnables(uint8_t* enables);
+/* Enables ignored. */
+VM316_API uint16_t VM_CALL SetPXITriggerEnables(uint8_t enables);
+
+/* Function generator: StatusNoGenerator, unless the comment says StatusNotSupported. */
+
+/* Frequency in Hz: nothing is written. */
+VM316_API uint16_t VM_CALL GetFuncGenFrequency(double* frequency);
+/* Frequency in Hz, in/out: left untouched. */
+VM316_API uint16_t VM_CALL SetFuncGenFrequency(double* frequency);
+/* Amplitude in volts: nothing is written. */
+VM316_API uint16_t VM_CALL GetFuncGenAmplitude(double* amplitude);
+/* Amplitude in volts, ignored. */
+VM316_API uint16_t VM_CALL SetFuncGenAmplitude(double amplitude);
+/* Signal type code: nothing is written. */
+VM316_API uint16_t VM_CALL GetFuncGenSignalType(uint16_t* signal_type);
+/* Signal type code, ignored. */
+VM316_API uint16_t VM_CALL SetFuncGenSignalType(uint16_t signal_type);
+/* DC offset in volts: nothing is written. */
+VM316_API uint16_t VM_CALL GetFuncGenDCOffset(double* offset);
+/* DC offset in volts, ignored. */
+VM316_API uint16_t VM_CALL SetFuncGenDCOffset(double offset);
+/* Symmetry: nothing is written. */
+VM316_API uint16_t VM_CALL GetFuncGenSymmetry(double* symmetry);
+/* Symmetry, ignored. */
+VM316_API uint16_t VM_CALL SetFuncGenSymmetry(double symmetry);
+/* Output state: writes 0 first, also without an instrument. */
+VM316_API uint16_t VM_CALL GetFuncGenOutputOn(uint16_t* on);
+/* Output state, ignored. */
+VM316_API uint16_t VM_CALL SetFuncGenOutputOn(uint16_t on);
+/* Waveform memory: count points, ignored and not read. */
+VM316_API uint16_t VM_CALL FillFuncGenMemory(int32_t count, const uint16_t* points);
+/* Burst of a number of periods, ignored: StatusNotSupported. */
+VM316_API uint16_t VM_CALL FuncGenBurst(uint16_t periods);
+/* Generator trigger source, ignored: StatusNotSupported. */
+VM316_API uint16_t VM_CALL SetFuncGenTrigSource(uint8_t source);
+/* Generator trigger source: nothing is written; StatusNotSupported. */
+VM316_API uint16_t VM_CALL GetFuncGenTrigSource(uint8_t* source);
+/* Mode, ignored: StatusNotSupported, also without an instrument. */
+VM316_API uint16_t VM_CALL SetFuncGenMode(uint32_t mode);
+/* Mode slot, ignored: StatusNotSupported, also without an instrument. */
+VM316_API uint16_t VM_CALL GetFuncGenMode(uint32_t mode);
+/* Generator enable, ignored: StatusNotSupported. */
+VM316_API uint16_t VM_CALL SetFuncGenEnable(uint16_t enable);
+/* Generator enable: writes 0 first, also without an instrument. */
+VM316_API uint16_t VM_CALL GetFuncGenEnable(uint16_t* enable);
+/* Amplitude range, ignored: StatusNotSupported, also without an instrument. */
+VM316_API uint16_t VM_CALL SetFuncGenAmplitudeRange(uint32_t range);
+/* Amplitude range slot, ignored: StatusNotSupported, also without an instrument. */
+VM316_API uint16_t VM_CALL GetFuncGenAmplitudeRange(uint32_t range);
+
+/* Digital inputs and outputs: StatusNotSupported. */
+
+/* Outputs, ignored. */
+VM316_API uint16_t VM_CALL SetDigitalOutputs(uint32_t outputs);
+/* Outputs slot, ignored. */
+VM316_API uint16_t VM_CALL GetDigitalOutputs(uint32_t outputs);
+/* Input values: nothing is written. */
+VM316_API uint16_t VM_CALL GetDigitalInputValues(uint16_t* values);
+/* One input's value: nothing is written. */
+VM316_API uint16_t VM_CALL GetOneDigitalValue(uint32_t input, uint16_t* value);
+
+/* Other extras: StatusNotSupported, the arguments ignored. */
+
+/* Active module selection; also without an instrument. */
+VM316_API uint16_t VM_CALL GetActiveKT5(uint32_t module);
+/* Active module selection; also without an instrument. */
+VM316_API uint16_t VM_CALL SetActiveKT5(uint32_t module);
+/* Auxiliary DAC; also without an instrument. */
+VM316_API uint16_t VM_CALL SetDAC1451(uint32_t dac, uint32_t value, uint32_t option1,
+                                      uint32_t option2);
+/* Motor drive; also without an instrument. */
+VM316_API uint16_t VM_CALL SetMotorOn(uint32_t motor, uint32_t on);
+/* Resistance measurement setup. */
+VM316_API uint16_t VM_CALL SetupOhmMeasurements(uint32_t setup);
+/* Resistance values; also without an instrument. */
+VM316_API uint16_t VM_CALL GetOhmValues(uint32_t values, uint32_t count);
+/* I2C write with stop. */
+VM316_API uint16_t VM_CALL I2CWrite(uint32_t device, uint32_t data, uint32_t length);
+/* I2C read with stop. */
+VM316_API uint16_t VM_CALL I2CRead(uint32_t device, uint32_t data, uint32_t length);
+/* I2C write without stop. */
+VM316_API uint16_t VM_CALL I2CWriteNoStop(uint32_t device, uint32_t data, uint32_t length);
+/* I2C read without stop. */
+VM316_API uint16_t VM_CALL I2CReadNoStop(uint32_t device, uint32_t data, uint32_t length);
+/* I2C bus speed. */
+VM316_API uint16_t VM_CALL I2CSetSpeed(uint32_t speed);
+/* I2C bus speed slot. */
+VM316_API uint16_t VM_CALL I2CGetSpeed(uint32_t speed);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VM316_H */

@@ -1,0 +1,51 @@
+/* Host-side extras of the vm316 driver library for systems without a window-message loop.
+ *
+ * On Windows the host's own message loop drives the acquisition timer and the hidden window;
+ * elsewhere the host calls vm316_pump_messages() from the thread that called InitInstrument.
+ * The library never starts a thread and never blocks on the user: the texts of message boxes
+ * go to a handler the host installs, or to stderr (VM316_MESSAGES=stderr, the default), or
+ * nowhere (VM316_MESSAGES=quiet). */
+#ifndef VM316_HOST_H
+#define VM316_HOST_H
+
+#include <stdint.h>
+
+#include "vm316.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Dispatches due timer ticks and posted window messages on the thread that called
+ * InitInstrument, waiting at most max_wait_ms for the next one (on the virtual clock the wait
+ * advances the clock instead of sleeping). Returns how many it dispatched. */
+VM316_API uint32_t vm316_pump_messages(uint32_t max_wait_ms);
+
+/* What a message handler receives. */
+enum {
+  VM316_NOTICE_MESSAGE_BOX = 0,   /* a modal message box: caption and text */
+  VM316_NOTICE_BEEP = 1,          /* the default system beep; no text */
+  VM316_NOTICE_PROGRESS_SHOW = 2, /* the progress window appears: caption and label text */
+  VM316_NOTICE_PROGRESS_HIDE = 3  /* the progress window is gone */
+};
+
+typedef void (*vm316_message_handler)(int kind, const char* caption, const char* text,
+                                      void* context);
+
+/* Installs the handler that receives every text for the user (null restores the default). */
+VM316_API void vm316_set_message_handler(vm316_message_handler handler, void* context);
+
+/* Posts a window message to the library's hidden window, as another program would (for
+ * example WM_USER + 13). It is handled at the next vm316_pump_messages(). Returns 1 when the
+ * hidden window exists, else 0. */
+VM316_API int32_t vm316_post_message(uint32_t message, uintptr_t wparam, intptr_t lparam);
+
+/* The system-wide window-message registry: the same name always gives the same id, ids start
+ * at 0xC000. Returns 0 for a null or empty name. */
+VM316_API uint32_t vm316_register_window_message(const char* name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VM316_HOST_H */

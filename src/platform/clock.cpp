@@ -1,0 +1,40 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace vm316::platform {
+
+void Clock::Select(ClockKind kind) {
+  if (kind == kind_) return;
+  if (kind == ClockKind::kVirtual) virtual_ns_ = RealNowNs();
+  kind_ = kind;
+}
+
+std::uint64_t Clock::RealNowNs() {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+      duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void Clock::WaitUntil(std::uint64_t ns) {
+  if (IsVirtual()) {
+    if (virtual_ns_ < ns) virtual_ns_ = ns;
+    return;
+  }
+  const std::uint64_t now = RealNowNs();
+  if (ns > now) std::this_thread::sleep_for(std::chrono::nanoseconds(ns - now));
+}
+
+Clock& SystemClock() {
+  static Clock* const clock = new Clock();
+  return *clock;
+}
+
+std::uint32_t GetTickCount() {
+  Clock& clock = SystemClock();
+  clock.Advance(kTickReadNs);
+  return static_cast<std::uint32_t>(clock.NowNs() / 1000000u);
+}
+
+}  // namespace vm316::platform

@@ -1,0 +1,51 @@
+// The one time source of the process: the millisecond tick counter, the message loop's timers
+// and the simulated board all read it. With the virtual clock nothing ever sleeps: port accesses
+// and tick reads move time forward, and a wait jumps straight to its end, so runs repeat exactly.
+#pragma once
+
+#include <cstdint>
+
+namespace vm316::platform {
+
+enum class ClockKind : std::uint8_t { kReal, kVirtual };
+
+// Costs charged to the virtual clock: an ISA I/O cycle per port access, and a little per tick
+// read so that a loop spinning on the tick counter always reaches its end.
+inline constexpr std::uint64_t kPortAccessNs = 1000;
+inline constexpr std::uint64_t kTickReadNs = 1000;
+
+class Clock {
+ public:
+  ClockKind Kind() const { return kind_; }
+  bool IsVirtual() const { return kind_ == ClockKind::kVirtual; }
+
+  // Switching kinds keeps time monotonic: the virtual clock continues from the present.
+  void Select(ClockKind kind);
+
+  std::uint64_t NowNs() { return IsVirtual() ? virtual_ns_ : RealNowNs(); }
+
+  // Charges simulated work to the virtual clock; the real clock measures work by itself.
+  void Advance(std::uint64_t ns) {
+    if (IsVirtual()) virtual_ns_ += ns;
+  }
+
+  // Blocks until NowNs() >= ns: the real clock sleeps, the virtual clock jumps.
+  void WaitUntil(std::uint64_t ns);
+
+  // For tests: places the virtual clock at an absolute time (for example near a tick wrap).
+  void SetVirtualNs(std::uint64_t ns) { virtual_ns_ = ns; }
+
+ private:
+  static std::uint64_t RealNowNs();
+
+  ClockKind kind_ = ClockKind::kReal;
+  std::uint64_t virtual_ns_ = 0;
+};
+
+// The process-wide clock (never destroyed, so it outlives every static that uses it).
+Clock& SystemClock();
+
+// The millisecond tick counter: milliseconds of SystemClock(), wrapping at 2^32.
+std::uint32_t GetTickCount();
+
+}  // namespace vm316::platform

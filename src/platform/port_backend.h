@@ -1,0 +1,24 @@
+// The eight byte-wide I/O ports of the board are reached only through this interface: real port
+// I/O on the host, or the simulated board. The instrument code never knows which one it has.
+#pragma once
+
+#include <cstdint>
+
+namespace vm316::platform {
+
+class PortBackend {
+ public:
+  virtual ~PortBackend() = default;
+
+  // Asks the system for user-mode port access (the port-access driver). False when refused.
+  virtual bool OpenDriver() = 0;
+
+  // Exactly one byte output or input; no delay, no retry.
+  virtual void Out(std::uint16_t port, std::uint8_t value) = 0;
+  virtual std::uint8_t In(std::uint16_t port) = 0;
+};
+
+// What a port reads where nothing drives the bus.
+inline constexpr std::uint8_t kFloatingBus = 0xFF;
+
+}  // namespace vm316::platform

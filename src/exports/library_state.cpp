@@ -1,13 +1,19 @@
 #include "exports/library_state.h"
 
+#include "platform/message_loop.h"
 #include "platform/system.h"
+#include "platform/window_messages.h"
 #include "vm316.h"
 
 namespace vm316::exports {
 
+namespace {
+LibraryState* library = nullptr;
+}
+
 LibraryState& Library() {
-  static LibraryState* const state = new LibraryState();
-  return *state;
+  if (library == nullptr) library = new LibraryState();
+  return *library;
 }
 
 TVMx16* PresentInstrument() {
@@ -27,7 +33,14 @@ void LibraryLoad() {
   platform::ReadScreenArea();
 }
 
-void LibraryUnload() { ::ExitInstrument(); }
+void LibraryUnload() {
+  ::ExitInstrument();
+  // Nothing of the library may outlive it when a host unloads it at run time.
+  delete library;
+  library = nullptr;
+  platform::ReleaseMessageLoop();
+  platform::ReleaseWindowMessages();
+}
 
 }  // namespace vm316::exports
 

@@ -23,7 +23,7 @@ struct LibraryState {
   std::thread::id owner_thread;                    // the thread that called InitInstrument
 };
 
-// Never destroyed, so that the unload hook still finds it.
+// Made on first use; freed when the library is unloaded.
 LibraryState& Library();
 
 // The instance when it exists and answered at bring-up, else null (the check behind

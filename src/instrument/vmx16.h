@@ -129,6 +129,9 @@ class TVMx16 {
 
   // ---- Sequencer state (sequencer.cpp)
   std::int32_t WaitTicks = 0;
+  // The trigger time-out is time, not steps: the tick count at which the present wait for a
+  // trigger began (the arm, the last record or the last forced trigger).
+  std::uint32_t WaitStartTick = 0;
   PerChannel<std::int32_t> RangeStep{};  // channels 1 and 2
   bool RecordDone = false;
   bool BlockRunning = false;
@@ -162,6 +165,9 @@ class TVMx16 {
   void SetTransSampleTime(long double value);
 
   // ---- Input ranges, coupling, DC level, measure mode (ranges.cpp)
+  // The per-channel setters and getters do nothing (read 0) for a slot outside 0..4, so that
+  // no argument value reaches past the arrays; the exports validate channels before calling.
+  static constexpr bool IsChannelSlot(int slot) { return slot >= 0 && slot < kChannelSlots; }
   void SelectRange(int channel, long double volts);
   void ClampRangeIndex(std::uint16_t& range_index) const;
   void ClampDcLevel(int channel);

@@ -27,8 +27,8 @@ void Clock::WaitUntil(std::uint64_t ns) {
 }
 
 Clock& SystemClock() {
-  static Clock* const clock = new Clock();
-  return *clock;
+  static Clock clock;  // trivially destructible: safe during unload
+  return clock;
 }
 
 std::uint32_t GetTickCount() {

@@ -18,8 +18,12 @@ struct PostedMessage {
 class MessageLoop {
  public:
   static MessageLoop& Instance() {
-    static MessageLoop* const loop = new MessageLoop();
-    return *loop;
+    if (instance_ == nullptr) instance_ = new MessageLoop();
+    return *instance_;
+  }
+  static void Release() {
+    delete instance_;
+    instance_ = nullptr;
   }
 
   void Add(Timer* timer) { timers_.push_back(timer); }
@@ -88,10 +92,13 @@ class MessageLoop {
     return count;
   }
 
+  static inline MessageLoop* instance_ = nullptr;
   std::vector<Timer*> timers_;
   std::vector<MessageWindow*> windows_;
   std::deque<PostedMessage> posted_;
 };
+
+void ReleaseMessageLoop() { MessageLoop::Release(); }
 
 Timer::Timer(std::function<void()> on_timer) : on_timer_(std::move(on_timer)) {
   MessageLoop::Instance().Add(this);

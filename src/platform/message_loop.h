@@ -49,6 +49,9 @@ class MessageWindow {
 // Posts a message to the hidden windows; false when there is none.
 bool PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam);
 
+// Frees the loop's bookkeeping when the library is unloaded (it is made anew if used again).
+void ReleaseMessageLoop();
+
 // Dispatches what is due, waiting at most max_wait_ms for the next due timer or message.
 // Returns how many timer ticks and messages it dispatched.
 std::uint32_t PumpMessages(std::uint32_t max_wait_ms);

@@ -12,8 +12,8 @@ struct MessageState {
 };
 
 MessageState& State() {
-  static MessageState* const state = new MessageState();
-  return *state;
+  static MessageState state;  // trivially destructible: safe during unload
+  return state;
 }
 
 }  // namespace

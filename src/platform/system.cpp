@@ -29,8 +29,8 @@ void ReportBadValue(const char* name, const std::string& value, const char* acce
 bool PortAccessNeedsDriver() { return true; }
 
 Rect& ScreenArea() {
-  static Rect* const area = new Rect();
-  return *area;
+  static Rect area;
+  return area;
 }
 
 void ReadScreenArea() { ScreenArea() = kDefaultScreen; }

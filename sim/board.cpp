@@ -1,0 +1,183 @@
+#include "sim/board.h"
+
+#include "sim/noise.h"
+
+namespace vm316::sim {
+namespace {
+
+// Keys that keep the board's random streams apart.
+enum Stream : std::uint64_t {
+  kStreamConverterNoise = 1,
+  kStreamCh1 = 2,
+  kStreamCh2 = 3,
+  kStreamExternal = 4,
+  kStreamMemory = 5,
+};
+
+std::uint64_t StreamKey(std::uint64_t seed, Stream stream) {
+  return SplitMix64(seed * 0x100 + stream);
+}
+
+Signal Keyed(Signal signal, std::uint64_t seed, Stream stream) {
+  signal.SetNoiseKey(StreamKey(seed, stream));
+  return signal;
+}
+
+}  // namespace
+
+Board::Board(const BoardConfig& config, platform::Clock& clock)
+    : config_(config),
+      clock_(clock),
+      origin_ns_(clock.NowNs()),
+      now_ns_(origin_ns_),
+      analog_(config.ideal ? Imperfections::Ideal() : Imperfections::Draw(config.seed),
+              StreamKey(config.seed, kStreamConverterNoise)),
+      recorder_(*this, config.faults.stuck_busy, StreamKey(config.seed, kStreamMemory)) {
+  analog_.SetInputs(Keyed(config.ch1, config.seed, kStreamCh1),
+                    Keyed(config.ch2, config.seed, kStreamCh2),
+                    Keyed(config.external, config.seed, kStreamExternal));
+  analog_.SetDeadConverter2(config.faults.dead_converter2);
+  analog_.SetFrontEnd(bus_.RelayWord(), {bus_.DcLevelDacVolts(1), bus_.DcLevelDacVolts(2)},
+                      {bus_.GainTrim(1), bus_.GainTrim(2)});
+  recorder_.SetSampleClock(time_base_.CurrentSampleClock(), now_ns_);
+}
+
+bool Board::BeginAccess(std::uint16_t port, std::uint16_t* offset) {
+  // Every access is a bus cycle, whether or not anything answers it.
+  clock_.Advance(platform::kPortAccessNs);
+  ++port_accesses_;
+  if (config_.faults.absent) return false;
+  if (config_.faults.unplug_after && port_accesses_ > *config_.faults.unplug_after) return false;
+  *offset = static_cast<std::uint16_t>(port - config_.base);
+  if (*offset >= kPortCount) return false;
+  now_ns_ = clock_.NowNs();
+  recorder_.CatchUp(now_ns_);
+  return true;
+}
+
+std::uint8_t Board::In(std::uint16_t port) {
+  std::uint16_t offset = 0;
+  if (!BeginAccess(port, &offset)) return platform::kFloatingBus;
+  switch (offset) {
+    case kCounterLowPort:
+      return static_cast<std::uint8_t>(recorder_.Counter());
+    case kCounterHighPort:
+      return static_cast<std::uint8_t>(recorder_.Counter() >> 8);
+    case kStatusPort:
+      return recorder_.Status();
+    case kCh1SamplePort:
+      return recorder_.SampleByte(1);
+    case kCh2SamplePort:
+      return recorder_.SampleByte(2);
+    default:
+      return platform::kFloatingBus;  // write-only and unused ports drive nothing
+  }
+}
+
+void Board::Out(std::uint16_t port, std::uint8_t value) {
+  std::uint16_t offset = 0;
+  if (!BeginAccess(port, &offset)) return;
+  switch (offset) {
+    case kControlIndexPort:
+      selected_register_[0] = value;
+      break;
+    case kControlDataPort:
+      WriteControl(value);
+      break;
+    case kCh1IndexPort:
+      selected_register_[1] = value;
+      break;
+    case kCh1DataPort:
+      WriteUnit(1, value);
+      break;
+    case kCh2IndexPort:
+      selected_register_[2] = value;
+      break;
+    case kCh2DataPort:
+      WriteUnit(2, value);
+      break;
+    default:
+      break;  // the status port and base+3 take no writes
+  }
+}
+
+void Board::WriteControl(std::uint8_t value) {
+  switch (selected_register_[0]) {
+    case kCountLowRegister:
+      recorder_.WriteCountLow(value);
+      break;
+    case kCountHighRegister:
+      recorder_.WriteCountHigh(value);
+      break;
+    case kTimerSelectRegister:
+      time_base_.WriteSelect(value);
+      TimeBaseChanged();
+      break;
+    case kModeRegister:
+      recorder_.WriteMode(value, now_ns_);
+      break;
+    case kArmRegister:
+      recorder_.WriteArm();
+      break;
+    case kStepRegister:
+      recorder_.WriteStep();
+      break;
+    case kTimerDataRegister:
+      time_base_.WriteData(value, now_ns_);
+      TimeBaseChanged();
+      break;
+    case kTriggerRegister:
+      recorder_.WriteTriggerSelect(value);
+      break;
+    default:
+      break;  // no such register
+  }
+}
+
+void Board::WriteUnit(int unit, std::uint8_t value) {
+  TriggerComparator& comparator = recorder_.Comparator(unit);
+  switch (selected_register_[unit]) {
+    case kHysteresisLevelRegister:
+      comparator.WriteHysteresisLevel(value);
+      break;
+    case kTriggerLevelRegister:
+      comparator.WriteTriggerLevel(value);
+      break;
+    case kComparatorModeRegister:
+      comparator.WriteMode(value);
+      break;
+    case kFrontEndBusRegister:
+      if (unit == 1) WriteFrontEndBus(value);
+      break;
+    case kUnitModeRegister:
+      recorder_.WriteUnitMode(unit, value);
+      break;
+    case kUnitStepRegister:
+      break;  // the converters have no pipeline to clear
+    default:
+      break;
+  }
+}
+
+void Board::WriteFrontEndBus(std::uint8_t lines) {
+  if (!bus_.Write(lines)) return;
+  analog_.SetFrontEnd(bus_.RelayWord(), {bus_.DcLevelDacVolts(1), bus_.DcLevelDacVolts(2)},
+                      {bus_.GainTrim(1), bus_.GainTrim(2)});
+}
+
+void Board::TimeBaseChanged() {
+  recorder_.SetSampleClock(time_base_.CurrentSampleClock(), now_ns_);
+  SquareWaveOutput generator = time_base_.CurrentSquareWave();
+  generator.origin_ns = generator.origin_ns > origin_ns_ ? InputTime(generator.origin_ns) : 0;
+  analog_.SetGenerator(generator);
+}
+
+SampleCodes Board::Convert(std::uint64_t t1_ns, std::uint64_t t2_ns) {
+  SampleCodes codes;
+  codes.converter1 = analog_.Convert(1, InputTime(t1_ns));
+  codes.converter2 = analog_.Convert(2, InputTime(t2_ns));
+  codes.external_high = analog_.ExternalHigh(InputTime(t1_ns));
+  return codes;
+}
+
+}  // namespace vm316::sim

@@ -1,0 +1,48 @@
+// The trigger comparator of one channel unit. It is clocked with the sample clock and compares
+// the unit's converted code with its two levels (analog modes), or watches the external trigger
+// input for an edge (external modes). After firing, an analog comparator waits until the signal
+// has gone beyond the hysteresis level again (below it when rising, above it when falling); a
+// fresh comparator waits for that too, so a signal already past the level does not fire at once.
+#pragma once
+
+#include <cstdint>
+
+namespace vm316::sim {
+
+class TriggerComparator {
+ public:
+  // ComparatorModeRegister values.
+  static constexpr std::uint8_t kExternalFalling = 0;
+  static constexpr std::uint8_t kExternalRising = 1;
+  static constexpr std::uint8_t kAnalogRising = 5;
+  static constexpr std::uint8_t kAnalogFalling = 6;
+
+  void WriteMode(std::uint8_t mode) { mode_ = mode; }
+  void WriteTriggerLevel(std::uint8_t level) { level_ = level; }
+  void WriteHysteresisLevel(std::uint8_t level) { hysteresis_ = level; }
+
+  std::uint8_t Mode() const { return mode_; }
+  std::uint8_t TriggerLevel() const { return level_; }
+  std::uint8_t HysteresisLevel() const { return hysteresis_; }
+
+  // Starts a new record: not re-armed, nothing seen.
+  void Reset();
+
+  // One sample: the unit's code and the external input's logic level. True when the comparator
+  // fires on this sample.
+  bool Clock(std::uint8_t code, bool external_high);
+
+  // Fired at least once since Reset (the status bit of the unit).
+  bool Seen() const { return seen_; }
+
+ private:
+  std::uint8_t mode_ = 0xFF;  // none of the modes: never fires
+  std::uint8_t level_ = 0;
+  std::uint8_t hysteresis_ = 0;
+  bool rearmed_ = false;
+  bool have_external_ = false;
+  bool external_was_high_ = false;
+  bool seen_ = false;
+};
+
+}  // namespace vm316::sim

@@ -1,0 +1,166 @@
+// The control unit's recorder: the sample memory, its 15-bit address counter, the count
+// register, the recorder modes and the trigger logic. Recording is computed lazily: at each port
+// access the board calls CatchUp with the present time, and the recorder runs the sample clock
+// edges that passed since, never anything finer.
+//
+// The address counter. Arm (a write to ArmRegister) clears it to 0x7FFD, three steps before the
+// top of memory, and clears the comparators. Each Step adds one. In the armed mode each sample
+// clock edge writes both converters' bytes at the counter and adds one. In the seek mode the
+// counter runs at the sample clock until it equals the count register's address.
+//
+// The trigger. A comparator trigger, or a forced one (select code 2 written while armed), is
+// the sample taken at the edge on which it occurs; it reaches the stop logic through a two-edge
+// synchroniser, and the recorder then writes the post-trigger count and four more samples. So
+// the counter stops post + 7 past the trigger sample. With code 2 already selected when the
+// recording starts, the synchroniser is primed and the first sample is the trigger: the counter
+// stops post + 5 past it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "sim/comparator.h"
+#include "sim/time_base.h"
+
+namespace vm316::sim {
+
+// What the converters and the external input give at one sample clock edge.
+struct SampleCodes {
+  std::uint8_t converter1 = 0;
+  std::uint8_t converter2 = 0;
+  bool external_high = false;
+};
+
+class SampleSource {
+ public:
+  virtual ~SampleSource() = default;
+  // Converter 1 samples at t1_ns, converter 2 at t2_ns (half a period later in double rate).
+  virtual SampleCodes Convert(std::uint64_t t1_ns, std::uint64_t t2_ns) = 0;
+};
+
+enum class RecorderState : std::uint8_t {
+  kStopped,            // mode 0, or a mode value without a meaning
+  kSeekLoad,           // mode 2
+  kSeeking,            // mode 3, counter still running
+  kSeekReached,        // mode 3, counter at the address
+  kIdleLoad,           // mode 6
+  kIdle,               // mode 7
+  kWaitingForTrigger,  // mode 15
+  kTriggered,          // mode 15, writing the post-trigger samples
+  kComplete,           // mode 15, stopped after the trigger and the post-trigger count
+};
+
+class Recorder {
+ public:
+  static constexpr std::uint32_t kMemorySize = 32768;
+  static constexpr std::uint16_t kAddressMask = 0x7FFF;
+  static constexpr std::uint16_t kArmAddress = 0x7FFD;
+  // Samples written after the trigger sample beyond the post-trigger count.
+  static constexpr std::uint32_t kTriggerTail = 6;
+  static constexpr std::uint32_t kPrimedTail = 4;
+  // Through a gap longer than this plus a memory-full, a trigger is searched for in the gap's
+  // first kGapSearchSamples samples and its last memory-full; the middle is skipped.
+  static constexpr std::uint64_t kGapSearchSamples = 1u << 20;
+
+  // ModeRegister values.
+  static constexpr std::uint8_t kModeStopped = 0;
+  static constexpr std::uint8_t kModeSeekLoad = 2;
+  static constexpr std::uint8_t kModeSeekRun = 3;
+  static constexpr std::uint8_t kModeIdleLoad = 6;
+  static constexpr std::uint8_t kModeIdle = 7;
+  static constexpr std::uint8_t kModeArmed = 15;
+  // UnitModeRegister values.
+  static constexpr std::uint8_t kUnitRecord = 0;
+  static constexpr std::uint8_t kUnitIdle = 1;
+  static constexpr std::uint8_t kUnitDoubleRate = 2;  // unit 1 only
+  // TriggerRegister select codes.
+  static constexpr std::uint8_t kSelectUnit1 = 0;
+  static constexpr std::uint8_t kSelectUnit2 = 1;
+  static constexpr std::uint8_t kSelectNow = 2;
+  static constexpr std::uint8_t kSelectOr = 3;
+  static constexpr std::uint8_t kSelectAnd = 4;
+  // StatusPort bits.
+  static constexpr std::uint8_t kStatusDone = 0x01;
+  static constexpr std::uint8_t kStatusSeenUnit1 = 0x02;
+  static constexpr std::uint8_t kStatusSeenUnit2 = 0x04;
+
+  Recorder(SampleSource& source, bool stuck_busy, std::uint64_t memory_seed);
+
+  // Runs the clock edges up to now_ns. Every other call expects the recorder caught up.
+  void CatchUp(std::uint64_t now_ns) {
+    if (Running() && next_edge_ns_ <= now_ns) Run(now_ns);
+  }
+
+  void WriteCountLow(std::uint8_t value) { count_ = (count_ & 0xFF00) | value; }
+  void WriteCountHigh(std::uint8_t value) {
+    count_ = static_cast<std::uint16_t>((count_ & 0x00FF) | (value << 8));
+  }
+  void WriteMode(std::uint8_t mode, std::uint64_t now_ns);
+  void WriteArm();
+  void WriteStep() { counter_ = (counter_ + 1) & kAddressMask; }
+  void WriteTriggerSelect(std::uint8_t code) { trigger_select_ = code; }
+  void WriteUnitMode(int unit, std::uint8_t mode) { unit_mode_[unit - 1] = mode; }
+  void SetSampleClock(const SampleClock& clock, std::uint64_t now_ns);
+  TriggerComparator& Comparator(int unit) { return comparators_[unit - 1]; }
+
+  // Port reads.
+  std::uint16_t Counter() const { return counter_; }
+  std::uint8_t Status() const;
+  std::uint8_t SampleByte(int converter) const { return memory_[converter - 1][counter_]; }
+
+  // Inspection.
+  RecorderState State() const;
+  std::uint8_t Mode() const { return mode_; }
+  std::uint16_t CountRegister() const { return count_; }
+  std::uint8_t TriggerSelect() const { return trigger_select_; }
+  std::uint8_t UnitMode(int unit) const { return unit_mode_[unit - 1]; }
+  const SampleClock& Clock() const { return clock_; }
+  const TriggerComparator& Comparator(int unit) const { return comparators_[unit - 1]; }
+  const std::array<std::uint8_t, kMemorySize>& Memory(int converter) const {
+    return memory_[converter - 1];
+  }
+  bool Triggered() const { return triggered_; }
+  // Address of the trigger sample of the present (or last) record.
+  std::uint16_t TriggerAddress() const { return trigger_address_; }
+  // Sample clock edges run in the armed mode since it was entered (skipped ones included).
+  std::uint64_t SamplesRecorded() const { return samples_recorded_; }
+
+ private:
+  bool Running() const {
+    return (mode_ == kModeArmed && !stopped_) || (mode_ == kModeSeekRun && !seek_reached_);
+  }
+  void Run(std::uint64_t now_ns);
+  void RunSeek(std::uint64_t edges);
+  void Record(std::uint64_t edges);
+  std::uint64_t RecordSamples(std::uint64_t edges);
+  std::uint64_t SkipAllBut(std::uint64_t edges, std::uint64_t keep);
+  void RecordOne();
+  bool SelectedTriggerFires(bool fired1, bool fired2) const;
+
+  SampleSource& source_;
+  const bool stuck_busy_;
+  std::array<std::array<std::uint8_t, kMemorySize>, 2> memory_{};
+  std::uint16_t counter_ = 0;
+  std::uint16_t count_ = 0;
+  std::uint8_t mode_ = kModeStopped;
+  std::uint8_t trigger_select_ = kSelectUnit1;
+  std::array<std::uint8_t, 2> unit_mode_{kUnitIdle, kUnitIdle};
+  std::array<TriggerComparator, 2> comparators_{};
+  SampleClock clock_;
+  std::uint64_t next_edge_ns_ = 0;
+
+  // The record in the armed mode.
+  std::uint16_t post_count_ = 0;
+  bool primed_ = false;
+  bool triggered_ = false;
+  bool stopped_ = false;
+  std::uint32_t remaining_ = 0;  // samples still to write before the stop
+  std::uint16_t trigger_address_ = 0;
+  std::uint64_t samples_recorded_ = 0;
+
+  // The seek.
+  std::uint16_t seek_target_ = 0;
+  bool seek_reached_ = false;
+};
+
+}  // namespace vm316::sim

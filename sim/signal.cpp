@@ -1,0 +1,292 @@
+#include "sim/signal.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <numbers>
+
+#include "sim/noise.h"
+
+namespace vm316::sim {
+namespace {
+
+enum Key : std::uint8_t { kFreq, kAmp, kOffset, kDuty, kPhase, kNoise, kKeyCount };
+constexpr std::array<std::string_view, kKeyCount> kKeyNames = {"freq", "amp",   "offset",
+                                                               "duty", "phase", "noise"};
+constexpr unsigned Bit(Key key) {
+  return 1u << key;
+}
+
+struct KindInfo {
+  std::string_view name;
+  SignalKind kind;
+  unsigned keys;  // the keys that mean something for this kind
+};
+
+constexpr unsigned kPeriodicKeys =
+    Bit(kFreq) | Bit(kAmp) | Bit(kOffset) | Bit(kPhase) | Bit(kNoise);
+constexpr std::array<KindInfo, 8> kKinds = {{
+    {"ground", SignalKind::kGround, Bit(kNoise)},
+    {"dc", SignalKind::kDc, Bit(kOffset) | Bit(kNoise)},
+    {"sine", SignalKind::kSine, kPeriodicKeys},
+    {"square", SignalKind::kSquare, kPeriodicKeys | Bit(kDuty)},
+    {"triangle", SignalKind::kTriangle, kPeriodicKeys},
+    {"sawtooth", SignalKind::kSawtooth, kPeriodicKeys},
+    {"noise", SignalKind::kNoise, Bit(kAmp) | Bit(kOffset) | Bit(kNoise)},
+    {"generator", SignalKind::kGenerator, Bit(kNoise)},
+}};
+
+constexpr double kMaxFrequencyHz = 1e9;
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::string Quoted(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// Range rules of each key; an empty result means the value is acceptable.
+std::string CheckValue(Key key, double value) {
+  const std::string name(kKeyNames[key]);
+  switch (key) {
+    case kFreq:
+      if (value <= 0.0 || value > kMaxFrequencyHz) {
+        return Quoted(name) + " must lie above 0 and at most 1e9 Hz";
+      }
+      return {};
+    case kDuty:
+      if (value < 0.0 || value > 1.0) return Quoted(name) + " must lie in 0..1";
+      return {};
+    case kAmp:
+    case kNoise:
+      if (value < 0.0) return Quoted(name) + " must not be negative";
+      return {};
+    default:
+      return {};
+  }
+}
+
+void Store(SignalParams& params, Key key, double value) {
+  switch (key) {
+    case kFreq:
+      params.freq_hz = value;
+      break;
+    case kAmp:
+      params.amp_v = value;
+      break;
+    case kOffset:
+      params.offset_v = value;
+      break;
+    case kDuty:
+      params.duty = value;
+      break;
+    case kPhase:
+      params.phase_deg = value;
+      break;
+    case kNoise:
+      params.noise_v_rms = value;
+      break;
+    default:
+      break;
+  }
+}
+
+std::string KindList() {
+  std::string list;
+  for (std::size_t i = 0; i < kKinds.size(); ++i) {
+    if (i != 0) list += i + 1 == kKinds.size() ? " or " : ", ";
+    list += kKinds[i].name;
+  }
+  return list;
+}
+
+// Parses "key=value,key=value" into params; returns the first fault, or an empty string.
+std::string ParseKeys(std::string_view list, const KindInfo& info, SignalParams& params) {
+  unsigned seen = 0;
+  while (true) {
+    const std::size_t comma = list.find(',');
+    const std::string_view item = Trim(list.substr(0, comma));
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) return "expected key=value, got " + Quoted(item);
+    const std::string_view name = Trim(item.substr(0, equals));
+    const std::string_view text = Trim(item.substr(equals + 1));
+    int key = 0;
+    while (key < kKeyCount && kKeyNames[key] != name) ++key;
+    if (key == kKeyCount) {
+      return "unknown key " + Quoted(name) + " (keys: freq, amp, offset, duty, phase, noise)";
+    }
+    const Key k = static_cast<Key>(key);
+    if ((info.keys & Bit(k)) == 0) {
+      return "key " + Quoted(name) + " does not apply to " + Quoted(info.name);
+    }
+    if ((seen & Bit(k)) != 0) return "key " + Quoted(name) + " is given twice";
+    seen |= Bit(k);
+    const std::optional<double> value = ParseNumber(text);
+    if (!value) return "key " + Quoted(name) + " needs a number, got " + Quoted(text);
+    if (std::string fault = CheckValue(k, *value); !fault.empty()) return fault;
+    Store(params, k, *value);
+    if (comma == std::string_view::npos) return {};
+    list.remove_prefix(comma + 1);
+  }
+}
+
+// The fraction of a cycle, in [0, 1).
+double Fraction(double cycles) {
+  return cycles - std::floor(cycles);
+}
+
+}  // namespace
+
+double SquareWaveOutput::MeanVolts() const {
+  if (!IsOn()) return 0.0;
+  return kHighVolts * static_cast<double>(high_ns) / static_cast<double>(period_ns);
+}
+
+double SquareWaveOutput::VoltsAt(std::uint64_t t_ns) const {
+  if (!IsOn()) return 0.0;
+  // Before its origin the output runs the same periods backwards in time.
+  const std::uint64_t since = t_ns >= origin_ns
+                                  ? (t_ns - origin_ns) % period_ns
+                                  : (period_ns - (origin_ns - t_ns) % period_ns) % period_ns;
+  return since < high_ns ? kHighVolts : 0.0;
+}
+
+Signal::Signal(const SignalParams& params) : params_(params) {}
+
+std::optional<Signal> Signal::Parse(std::string_view text, std::string* error) {
+  text = Trim(text);
+  const std::size_t colon = text.find(':');
+  const std::string_view kind_name = Trim(text.substr(0, colon));
+  const KindInfo* info = nullptr;
+  for (const KindInfo& candidate : kKinds) {
+    if (candidate.name == kind_name) info = &candidate;
+  }
+  std::string fault;
+  SignalParams params;
+  if (info == nullptr) {
+    fault = "unknown signal kind " + Quoted(kind_name) + " (kinds: " + KindList() + ")";
+  } else {
+    params.kind = info->kind;
+    if (colon != std::string_view::npos) fault = ParseKeys(text.substr(colon + 1), *info, params);
+  }
+  if (!fault.empty()) {
+    if (error != nullptr) *error = "malformed signal " + Quoted(text) + ": " + fault;
+    return std::nullopt;
+  }
+  return Signal(params);
+}
+
+bool Signal::IsSilent() const {
+  return params_.noise_v_rms == 0.0 &&
+         (params_.kind == SignalKind::kGround ||
+          (params_.kind == SignalKind::kDc && params_.offset_v == 0.0));
+}
+
+double Signal::CyclesAt(std::uint64_t t_ns) const {
+  // Whole seconds and the rest apart, so that frequency x time keeps its precision in long runs.
+  const double whole_seconds = static_cast<double>(t_ns / 1000000000u);
+  const double rest_seconds = static_cast<double>(t_ns % 1000000000u) * 1e-9;
+  return Fraction(params_.freq_hz * whole_seconds) + params_.freq_hz * rest_seconds +
+         params_.phase_deg / 360.0;
+}
+
+double Signal::ShapeAt(double cycles) const {
+  const double amp = params_.amp_v;
+  const double x = Fraction(cycles);
+  switch (params_.kind) {
+    case SignalKind::kSine:
+      return amp * std::sin(2.0 * std::numbers::pi * x);
+    case SignalKind::kSquare:
+      return x < params_.duty ? amp : -amp;
+    case SignalKind::kTriangle:
+      return x < 0.5 ? amp * (4.0 * x - 1.0) : amp * (3.0 - 4.0 * x);
+    case SignalKind::kSawtooth:
+      return amp * (2.0 * x - 1.0);
+    default:
+      return 0.0;
+  }
+}
+
+double Signal::ShapeMean() const {
+  return params_.kind == SignalKind::kSquare ? params_.amp_v * (2.0 * params_.duty - 1.0) : 0.0;
+}
+
+double Signal::NoiseAt(std::uint64_t t_ns) const {
+  if (params_.noise_v_rms == 0.0) return 0.0;
+  return params_.noise_v_rms * UnitGaussian(NoiseBits(noise_key_, t_ns));
+}
+
+double Signal::UniformNoiseAt(std::uint64_t t_ns) const {
+  // A key of its own, apart from the added gaussian noise.
+  const double u = UnitUniform(NoiseBits(noise_key_ ^ 0xA5A5A5A5A5A5A5A5ull, t_ns));
+  return params_.amp_v * (2.0 * u - 1.0);
+}
+
+double Signal::VoltsAt(std::uint64_t t_ns, const SquareWaveOutput& generator) const {
+  double volts = NoiseAt(t_ns);
+  switch (params_.kind) {
+    case SignalKind::kGround:
+      break;
+    case SignalKind::kDc:
+      volts += params_.offset_v;
+      break;
+    case SignalKind::kNoise:
+      volts += params_.offset_v + UniformNoiseAt(t_ns);
+      break;
+    case SignalKind::kGenerator:
+      volts += generator.VoltsAt(t_ns);
+      break;
+    default:
+      volts += params_.offset_v + ShapeAt(CyclesAt(t_ns));
+      break;
+  }
+  return volts;
+}
+
+double Signal::HighPassedVoltsAt(std::uint64_t t_ns, double corner_hz,
+                                 const SquareWaveOutput& generator) const {
+  // Broadband noise lies far above the corner and passes; what is constant does not.
+  double volts = NoiseAt(t_ns);
+  auto response = [corner_hz](double freq_hz, double* gain, double* lead_cycles) {
+    const double ratio = freq_hz / corner_hz;
+    *gain = ratio / std::sqrt(1.0 + ratio * ratio);
+    *lead_cycles = std::atan2(1.0, ratio) / (2.0 * std::numbers::pi);
+  };
+  double gain = 0.0;
+  double lead = 0.0;
+  switch (params_.kind) {
+    case SignalKind::kGround:
+    case SignalKind::kDc:
+      break;
+    case SignalKind::kNoise:
+      volts += UniformNoiseAt(t_ns);
+      break;
+    case SignalKind::kGenerator:
+      if (generator.IsOn()) {
+        response(generator.FrequencyHz(), &gain, &lead);
+        const auto lead_ns =
+            static_cast<std::uint64_t>(lead * static_cast<double>(generator.period_ns));
+        volts += gain * (generator.VoltsAt(t_ns + lead_ns) - generator.MeanVolts());
+      }
+      break;
+    default:
+      response(params_.freq_hz, &gain, &lead);
+      volts += gain * (ShapeAt(CyclesAt(t_ns) + lead) - ShapeMean());
+      break;
+  }
+  return volts;
+}
+
+}  // namespace vm316::sim

@@ -1,0 +1,290 @@
+// The hardware setup writer (ArmAcquisition) and the record readout (ReadRecord), with the
+// small register steps around them.
+#include "instrument/recorder.h"
+
+#include <algorithm>
+
+#include "instrument/vmx16.h"
+#include "platform/clock.h"
+
+namespace vm316 {
+namespace {
+
+using port::kCh1Unit;
+using port::kCh2Unit;
+using port::kControlUnit;
+
+std::uint8_t mode_register_shadow = 0;
+ComparatorSettings comparator_shadow[3];  // units 1 and 2
+
+// The recorder's clock while the memory is stepped through or idle.
+constexpr long double kReadoutClockHz = 20000000.0L;
+
+// The counter stops this many locations after the last sample of a record; two fewer when the
+// record was taken at once, without waiting for a trigger.
+constexpr std::int32_t kStopLatency = 7;
+constexpr std::int32_t kStopLatencyAtOnce = 5;
+
+// A seek that does not report within this time is given up; the readout then starts wherever
+// the counter stands.
+constexpr std::uint32_t kSeekTimeoutMs = 20;
+
+// The post-trigger count register is loaded with this value while the recorder idles.
+constexpr std::uint16_t kIdleCount = 32768;
+
+// Sample tests of the range decision: bytes 0..2 and 254..255 clip; a record whose bytes all
+// stay within 85..171 would fit the next lower range.
+constexpr std::uint16_t kClipHigh = 64768;
+constexpr std::uint16_t kClipLow = 768;
+constexpr std::uint16_t kSmallLow = 21504;
+constexpr std::uint16_t kSmallHigh = 44032;
+
+constexpr std::uint8_t kChannel1Bit = 0x01;
+constexpr std::uint8_t kChannel2Bit = 0x02;
+constexpr std::uint8_t kBothChannels = kChannel1Bit | kChannel2Bit;
+
+struct SignalTest {
+  bool clipped = false;
+  bool small_signal = true;
+
+  void Take(std::uint16_t sample) {
+    if (sample > kClipHigh || sample < kClipLow) clipped = true;
+    if (sample <= kSmallLow || sample >= kSmallHigh) small_signal = false;
+  }
+};
+
+}  // namespace
+
+std::uint8_t ModeRegisterShadow() {
+  return mode_register_shadow;
+}
+
+const ComparatorSettings& ComparatorShadow(int unit) {
+  return comparator_shadow[unit];
+}
+
+void WriteModeRegister(port::PortIo& io, std::uint8_t mode) {
+  mode_register_shadow = mode;
+  io.WriteRegister(kControlUnit, port::kModeRegister, mode_register_shadow);
+}
+
+std::uint8_t TriggerSelectCode(TTrigSource source) {
+  switch (source) {
+    case tsCh1:
+      return port::kTriggerSelectCh1;
+    case tsCh2:
+    case tsExternal:
+      return port::kTriggerSelectCh2OrExternal;
+    case tsOr:
+      return port::kTriggerSelectOr;
+    case tsAnd:
+      return port::kTriggerSelectAnd;
+    default:
+      return port::kTriggerSelectNow;
+  }
+}
+
+std::uint16_t RecordStartAddress(std::int32_t end, std::int32_t post_samples,
+                                 std::int32_t pre_samples, TTrigSource active_source) {
+  const std::int32_t latency = active_source == tsNoTrig ? kStopLatencyAtOnce : kStopLatency;
+  // 64-bit, so that no geometry can overflow; the memory has kSampleMemorySize locations and
+  // its address counter wraps there.
+  const std::int64_t start = std::int64_t{end} - post_samples - pre_samples - latency;
+  const std::int64_t size = port::kSampleMemorySize;
+  return static_cast<std::uint16_t>(((start % size) + size) % size);
+}
+
+void TVMx16::WriteCount(std::uint16_t value) {
+  if (!PortAccessOk) return;
+  Io.WriteRegister(kControlUnit, port::kCountLowRegister, static_cast<std::uint8_t>(value & 0xFF));
+  Io.WriteRegister(kControlUnit, port::kCountHighRegister, static_cast<std::uint8_t>(value >> 8));
+}
+
+std::int32_t TVMx16::ClampToByte(std::int32_t value) {
+  return std::clamp(value, 0, 255);
+}
+
+void TVMx16::ProgramTriggerComparators() {
+  if (!PortAccessOk) return;
+  // Channel 1's slope sets the edge of both units.
+  const std::uint8_t slope = TriggerSlope[1];
+  const bool external = tsTriggerSource == tsExternal;
+  if (slope == SlopeRising || slope == SlopeFalling) {
+    const bool rising = slope == SlopeRising;
+    for (int unit = 1; unit <= 2; ++unit) {
+      const std::int32_t rearm = rising ? TriggerLevel[unit] - TriggerHysteresis[unit]
+                                        : TriggerLevel[unit] + TriggerHysteresis[unit];
+      ComparatorSettings& shadow = comparator_shadow[unit];
+      shadow.hysteresis_level = static_cast<std::uint8_t>(ClampToByte(rearm));
+      shadow.trigger_level = static_cast<std::uint8_t>(ClampToByte(TriggerLevel[unit]));
+      if (rising) {
+        shadow.mode = external ? port::kComparatorExternalRising : port::kComparatorAnalogRising;
+      } else {
+        shadow.mode = external ? port::kComparatorExternalFalling : port::kComparatorAnalogFalling;
+      }
+    }
+  }
+  for (int unit = 1; unit <= 2; ++unit) {
+    const auto u = static_cast<port::Unit>(unit);
+    const ComparatorSettings& shadow = comparator_shadow[unit];
+    Io.WriteRegister(u, port::kComparatorModeRegister, shadow.mode);
+    Io.WriteRegister(u, port::kHysteresisLevelRegister, shadow.hysteresis_level);
+    Io.WriteRegister(u, port::kTriggerLevelRegister, shadow.trigger_level);
+  }
+}
+
+void TVMx16::ArmAcquisition() {
+  if (!PortAccessOk || !HardwarePresent) return;
+  ProgramTriggerComparators();
+
+  long double frequency = ClockFrequency;
+  ProgramSampleClock(frequency);
+  if (frequency != ClockFrequency) {
+    ClockFrequency = frequency;
+    SettingsDirty = true;
+    SettingsChanged();
+  }
+
+  // The hardware records this many samples after the trigger, then stops.
+  WriteCount(static_cast<std::uint16_t>(lPostSamples));
+
+  const bool both_converters_on_ch1 = mMeasureMode == mCh1 && DoubleRate;
+  Io.WriteRegister(kCh1Unit, port::kUnitModeRegister,
+                   both_converters_on_ch1 ? port::kUnitModeDoubleRate : port::kUnitModeRecord);
+  Io.WriteRegister(kCh2Unit, port::kUnitModeRegister, port::kUnitModeRecord);
+
+  Io.WriteRegister(kControlUnit, port::kArmRegister, 0);
+  WriteModeRegister(Io, port::kModeStopped);
+  Io.WriteRegister(kControlUnit, port::kTriggerRegister, TriggerSelectCode(ActiveTriggerSource));
+  Io.WriteRegister(kControlUnit, port::kArmRegister, 0);
+  Io.WriteRegister(kCh1Unit, port::kUnitStepRegister, 0);
+  Io.WriteRegister(kCh2Unit, port::kUnitStepRegister, 0);
+  WriteModeRegister(Io, port::kModeArmed);
+}
+
+void TVMx16::SeekRecordStart(std::uint16_t address) {
+  if (!PortAccessOk) return;
+  WriteModeRegister(Io, port::kModeStopped);
+  WriteCount(address);
+  long double frequency = kReadoutClockHz;
+  ProgramSampleClock(frequency);
+  Io.WriteRegister(kControlUnit, port::kArmRegister, 0);
+  Io.WriteRegister(kControlUnit, port::kTriggerRegister, port::kTriggerSelectNow);
+  // The address counter now runs until it reaches the loaded address.
+  WriteModeRegister(Io, port::kModeSeekLoad);
+  WriteModeRegister(Io, port::kModeSeekRun);
+
+  const std::uint32_t t0 = platform::GetTickCount();
+  while (true) {
+    const std::uint32_t t = platform::GetTickCount();
+    if (RecordReady()) break;
+    // Elapsed time modulo 2^32, so that a wrap of the tick counter neither ends nor extends
+    // the wait.
+    if (static_cast<std::uint32_t>(t - t0) > kSeekTimeoutMs) break;
+  }
+  WriteModeRegister(Io, port::kModeStopped);
+}
+
+void TVMx16::ResetRecorder() {
+  if (!PortAccessOk) return;
+  WriteModeRegister(Io, port::kModeStopped);
+  WriteCount(kIdleCount);
+  Io.WriteRegister(kCh1Unit, port::kUnitModeRegister, port::kUnitModeIdle);
+  Io.WriteRegister(kCh2Unit, port::kUnitModeRegister, port::kUnitModeIdle);
+  long double frequency = kReadoutClockHz;
+  ProgramSampleClock(frequency);
+  WriteModeRegister(Io, port::kModeIdleLoad);
+  Io.WriteRegister(kControlUnit, port::kArmRegister, 0);
+  WriteModeRegister(Io, port::kModeIdle);
+}
+
+void TVMx16::ReadRecord() {
+  if (!PortAccessOk || !HardwarePresent) return;
+  // The double-rate pass keeps both converters, whatever the mask says.
+  const std::uint8_t channels = DoubleRate ? kBothChannels : ChannelMask;
+  const bool want1 = (channels & kChannel1Bit) != 0;
+  const bool want2 = (channels & kChannel2Bit) != 0;
+
+  WriteModeRegister(Io, port::kModeStopped);
+  const std::uint8_t high = Io.Read(port::kCounterHighPort);
+  const std::uint8_t low = Io.Read(port::kCounterLowPort);
+  const std::int32_t end = (high * 256 + low) & port::kSampleAddressMask;
+  SeekRecordStart(RecordStartAddress(end, lPostSamples, lPreSamples, ActiveTriggerSource));
+
+  RangeStep[1] = 0;
+  RangeStep[2] = 0;
+  SignalTest test[3];
+
+  // The buffers hold every record the board can take; a geometry beyond them reads no further.
+  const std::int64_t locations = std::int64_t{lPreSamples} + lPostSamples + 1;
+  const std::int64_t n = std::clamp<std::int64_t>(locations, 0, kSampleBufferLength);
+  std::uint16_t* const out1 = OutputBuffer[1].data();
+  std::uint16_t* const out2 = OutputBuffer[2].data();
+  std::uint16_t* const raw1 = RawBuffer[1].data();
+  std::uint16_t* const raw2 = RawBuffer[2].data();
+  const std::uint16_t sample1_port = Io.Ports().read[port::kCh1SamplePort];
+  const std::uint16_t sample2_port = Io.Ports().read[port::kCh2SamplePort];
+  const bool double_rate = DoubleRate;
+  for (std::int64_t i = 0; i < n; ++i) {
+    // Both converters are read at every location; the byte is the sample's high half.
+    const auto s1 = static_cast<std::uint16_t>(Io.ReadPort(sample1_port) << 8);
+    if (double_rate) {
+      raw1[i] = s1;
+      test[1].Take(s1);
+    } else if (want1) {
+      out1[i] = s1;
+      test[1].Take(s1);
+    }
+    const auto s2 = static_cast<std::uint16_t>(Io.ReadPort(sample2_port) << 8);
+    if (double_rate) {
+      raw2[i] = s2;
+      test[2].Take(s2);
+    } else if (want2) {
+      out2[i] = s2;
+      test[2].Take(s2);
+    }
+    Io.WriteRegister(kControlUnit, port::kStepRegister, 0);
+  }
+
+  Io.WriteRegister(kCh1Unit, port::kUnitStepRegister, 0);
+  Io.WriteRegister(kCh2Unit, port::kUnitStepRegister, 0);
+  ResetRecorder();
+
+  if (double_rate) {
+    // The converters' records stay apart: converter 1 in channel 1, converter 2 in channel 2.
+    const std::int64_t copied =
+        std::clamp<std::int64_t>(std::int64_t{lRecordLength} + 1, 0, kSampleBufferLength);
+    std::copy_n(raw1, copied, out1);
+    std::copy_n(raw2, copied, out2);
+  }
+
+  for (int channel = 1; channel <= 2; ++channel) {
+    const std::uint8_t bit = channel == 1 ? kChannel1Bit : kChannel2Bit;
+    if ((channels & bit) == 0) continue;
+    if (test[channel].small_signal && RangeIndex[channel] > 1) RangeStep[channel] = -1;
+    if (test[channel].clipped && RangeIndex[channel] < RangeCount) RangeStep[channel] = +1;
+  }
+}
+
+bool TVMx16::RecordReady() {
+  if (!PortAccessOk) return false;
+  return (Io.Read(port::kStatusPort) & port::kStatusRecordReady) != 0;
+}
+
+std::uint16_t TVMx16::TriggerStatus() {
+  if (!PortAccessOk) return 0;
+  std::uint8_t mask = port::kStatusTriggerUnit1;
+  if (tsTriggerSource == tsCh2) {
+    mask = port::kStatusTriggerUnit2;
+  } else if (tsTriggerSource == tsExternal || tsTriggerSource == tsAnd || tsTriggerSource == tsOr) {
+    mask = port::kStatusTriggerUnit1 | port::kStatusTriggerUnit2;
+  }
+  return static_cast<std::uint16_t>(Io.Read(port::kStatusPort) & mask);
+}
+
+void TVMx16::ForceTrigger() {
+  if (!PortAccessOk) return;
+  Io.WriteRegister(kControlUnit, port::kTriggerRegister, port::kTriggerSelectNow);
+}
+
+}  // namespace vm316

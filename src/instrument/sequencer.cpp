@@ -1,0 +1,251 @@
+// The acquisition sequencer: one state machine that arms the board with the current settings,
+// watches the status port for the end of the record, forces the trigger when the time-out has
+// run out, has the finished record read into the sample buffers and applies the automatic-range
+// steps the readout decided. Three drives share it: the 6 ms acquisition timer, the blocking
+// loop of MeasureOnce, and the block-mode operations of the ADC_* exports.
+#include <cmath>
+#include <cstdint>
+
+#include "instrument/rounding.h"
+#include "instrument/vmx16.h"
+#include "platform/clock.h"
+
+namespace vm316 {
+namespace {
+
+// A time-out of this many seconds or more never forces the trigger, as a negative one.
+constexpr long double kNeverForceTimeOut = 100.0L;
+constexpr long double kMsPerSecond = 1000.0L;
+// How much longer than the time-out plus the record's own duration a blocking measurement
+// waits for a forced record before it takes the board for dead.
+constexpr long double kDeadBoardMarginMs = 1000.0L;
+// A DC level more than this many sensitivities away from zero is beyond the offset DAC of a
+// range: automatic ranging then moves one range further.
+constexpr long double kDcLevelSensitivities = 2.0L;
+
+std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) {
+  return now - start;  // modulo 2^32: a wrap of the tick counter does not matter
+}
+
+// The time-out forces the trigger only when it is neither negative nor 100 s or more.
+bool TimeOutForces(const TVMx16& vm) {
+  return vm.rTrigTimeOut >= 0.0L && vm.rTrigTimeOut < kNeverForceTimeOut;
+}
+
+std::uint32_t TimeOutMs(const TVMx16& vm) {
+  return RoundTo<std::uint32_t>(vm.rTrigTimeOut * kMsPerSecond);
+}
+
+// A time-out shorter than one sample period: the record is taken without waiting for a trigger.
+bool TimeOutBelowOneSample(const TVMx16& vm) {
+  const long double frequency = vm.SampleFreq();
+  return vm.rTrigTimeOut >= 0.0L && frequency > 0.0L && vm.rTrigTimeOut < 1.0L / frequency;
+}
+
+long double RecordDurationMs(const TVMx16& vm) {
+  const long double frequency = vm.SampleFreq();
+  if (frequency <= 0.0L || vm.lRecordLength <= 0) return 0.0L;
+  return vm.lRecordLength / frequency * kMsPerSecond;
+}
+
+// Channel 1 follows automatic ranging unless only channel 2 is measured, and the reverse.
+bool RangeStepDue(const TVMx16& vm, int channel) {
+  const TMeasureMode other_alone = channel == 1 ? mCh2 : mCh1;
+  return vm.AutoRanging[channel] && vm.mMeasureMode != other_alone && vm.RangeStep[channel] != 0;
+}
+
+// Applies the pending automatic-range step of a channel, keeps the range inside the table and
+// the DC level inside what the new range can offset, and consumes the step: one record moves
+// the range once, whichever drive arms next.
+void ApplyRangeStep(TVMx16& vm, int channel) {
+  std::uint16_t& range = vm.RangeIndex[channel];
+  range = static_cast<std::uint16_t>(range + vm.RangeStep[channel]);
+  vm.ClampRangeIndex(range);
+  if (std::fabs(vm.DcLevel[channel] / vm.Sensitivities[range]) > kDcLevelSensitivities) {
+    range = static_cast<std::uint16_t>(range + 1);
+    vm.ClampRangeIndex(range);
+  }
+  vm.DcLevelLimit[channel] = vm.DcLevelLimits[range];
+  vm.ClampDcLevel(channel);
+  vm.RangeStep[channel] = 0;
+  vm.SettingsChanged();
+}
+
+void ApplyDueRangeSteps(TVMx16& vm) {
+  for (int channel = 1; channel <= 2; ++channel) {
+    if (RangeStepDue(vm, channel)) ApplyRangeStep(vm, channel);
+  }
+}
+
+// The DC-level DAC of a channel: its DC level in sensitivities, on the fixed base, with the
+// calibrated offset of its range.
+long double DcLevelDacVolts(const TVMx16& vm, int channel) {
+  const std::uint16_t range = vm.RangeIndex[channel];
+  return vm.DcLevel[channel] / vm.Sensitivities[range] + vm.OffsetDacBase[channel] +
+         vm.OffsetCorrection[channel][range];
+}
+
+// DC-level DACs, gain trims and relay word for the present ranges, couplings and mode.
+void ReprogramFrontEnd(TVMx16& vm) {
+  for (int channel = 1; channel <= 2; ++channel) {
+    vm.DcLevelLimit[channel] = vm.DcLevelLimits[vm.RangeIndex[channel]];
+    vm.ClampDcLevel(channel);
+  }
+  vm.WriteDcLevelDac(1, DcLevelDacVolts(vm, 1));
+  vm.WriteDcLevelDac(2, DcLevelDacVolts(vm, 2));
+  vm.WriteGainTrims(vm.GainTrim[1][vm.RangeIndex[1]], vm.GainTrim[2][vm.RangeIndex[2]]);
+  vm.WriteRelayWord();
+}
+
+void ArmPhase(TVMx16& vm) {
+  vm.Armed = true;
+  ApplyDueRangeSteps(vm);
+  if (vm.SettingsDirty) {
+    ReprogramFrontEnd(vm);
+    vm.SettingsDirty = false;
+    // Outside one-shot mode the step arms again next time, so the acquisition started on the
+    // freshly switched relays is restarted once they have settled.
+    vm.Armed = vm.amAcquisitionMode == amOneShot;
+  }
+  if (TimeOutBelowOneSample(vm)) vm.ActiveTriggerSource = tsNoTrig;
+  vm.ArmAcquisition();
+  vm.WaitStartTick = platform::GetTickCount();
+}
+
+void CompleteRecord(TVMx16& vm, std::uint32_t now) {
+  vm.WaitTicks = 0;
+  vm.WaitStartTick = now;
+  vm.ReadRecord();
+  if (vm.amAcquisitionMode == amOneShot) {
+    vm.amAcquisitionMode = amHold;
+    vm.SettingsChanged();
+  }
+  vm.Armed = false;
+  if (vm.OnMeasurementReady) vm.OnMeasurementReady(vm);
+  vm.RecordDone = true;
+}
+
+void PollPhase(TVMx16& vm) {
+  const std::uint32_t now = platform::GetTickCount();
+  ++vm.WaitTicks;
+  if (vm.OnTriggered) vm.OnTriggered(vm);
+  // The time-out is elapsed time on the tick counter, the same in every drive: the blocking
+  // loop steps back to back and the timer every 6 ms, so counting steps would force after
+  // microseconds in one and after a fraction of the time-out in the other.
+  if (TimeOutForces(vm) && TicksSince(vm.WaitStartTick, now) > TimeOutMs(vm)) {
+    vm.ForceTrigger();
+    vm.WaitTicks = 0;
+    vm.WaitStartTick = now;
+    vm.SettingsDirty = true;
+  }
+  if (vm.RecordReady()) {
+    CompleteRecord(vm, now);
+  } else {
+    vm.RangeStep[1] = 0;
+    vm.RangeStep[2] = 0;
+  }
+}
+
+// A blocking measurement whose forced triggers bring no complete record within the time-out,
+// the record's own duration and a second has a dead board before it.
+bool BoardDead(const TVMx16& vm, std::uint32_t start) {
+  if (!TimeOutForces(vm)) return false;  // without a time-out the wait is the host's choice
+  const long double bound_ms = TimeOutMs(vm) + RecordDurationMs(vm) + kDeadBoardMarginMs;
+  return TicksSince(start, platform::GetTickCount()) > bound_ms;
+}
+
+}  // namespace
+
+void TVMx16::AcquisitionTimerTick() {
+  switch (amAcquisitionMode) {
+    case amContinuous:
+      AcquisitionStep();
+      break;
+    case amOneShot:
+      AcquisitionStep();
+      // Also after the tick that ended the measurement, and whatever NotifySettings says.
+      if (OnSettingsChanged) OnSettingsChanged(*this);
+      break;
+    case amHold:
+      break;
+  }
+}
+
+void TVMx16::AcquisitionStep() {
+  if (!HardwarePresent) return;
+  if (!Armed) ArmPhase(*this);
+  PollPhase(*this);
+}
+
+void TVMx16::MeasureOnce() {
+  RecordDone = false;
+  const std::uint32_t start = platform::GetTickCount();
+  while (!RecordDone && HardwarePresent) {
+    AcquisitionStep();
+    if (!RecordDone && BoardDead(*this, start)) HardwarePresent = false;
+  }
+}
+
+void TVMx16::StartBlockAcquisition() {
+  if (!HardwarePresent) return;
+  ApplyDueRangeSteps(*this);
+  // The whole front end, as the step does: a block record taken with the DC-level DACs and
+  // gain trims of another range (or of none, right after bring-up) would read wrong.
+  if (SettingsDirty) {
+    ReprogramFrontEnd(*this);
+    SettingsDirty = false;
+  }
+  ArmAcquisition();
+  BlockRunning = true;
+}
+
+bool TVMx16::IsBlockRunning() const {
+  return BlockRunning;
+}
+
+// The board offers no way to abandon a started record; it completes and waits to be fetched.
+void TVMx16::AbortBlockAcquisition() {}
+
+void TVMx16::ForceBlockTrigger() {
+  ForceTrigger();
+}
+
+std::uint16_t TVMx16::BlockTriggerStatus() {
+  return TriggerStatus();
+}
+
+std::uint16_t TVMx16::BlockRecordReady() {
+  return RecordReady() ? 1 : 0;
+}
+
+void TVMx16::FetchBlockRecord() {
+  if (!HardwarePresent) return;
+  ReadRecord();
+  BlockRunning = false;
+}
+
+void TVMx16::StartTimer() {
+  AcquisitionTimer->SetEnabled(true);
+  Armed = false;
+}
+
+void TVMx16::StopTimer() {
+  AcquisitionTimer->SetEnabled(false);
+}
+
+void TVMx16::SetAcquisitionMode(TAcquisitionMode mode) {
+  if (mode == amAcquisitionMode) return;
+  amAcquisitionMode = mode;
+}
+
+void TVMx16::SetEnableMeasurements(bool enable) {
+  if (enable == bEnableMeasurements) return;
+  bEnableMeasurements = enable;
+  if (enable) {
+    StartTimer();
+  } else {
+    StopTimer();
+  }
+}
+
+}  // namespace vm316

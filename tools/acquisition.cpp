@@ -1,0 +1,515 @@
+#include "acquisition.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "errors.h"
+#include "interrupt.h"
+#include "units.h"
+#include "vm316.h"
+#include "vm316_host.h"
+
+namespace vm316::cli {
+namespace {
+
+constexpr double kLongCaptureSeconds = 1.0;
+// The automatic settings settle in at most one record per range, and one more to confirm.
+constexpr int kMaxSettlingRecords = 14;
+// A board that has triggered but reports no complete record this long after the record's own
+// duration is taken for dead.
+constexpr double kCompletionSlackSeconds = 1.0;
+constexpr std::uint32_t kWaitForeverMs = 0xFFFFFFFF;
+constexpr double kProgressRefreshSeconds = 0.25;
+constexpr std::uint32_t kMaxRealPollMs = 50;     // Ctrl-C is seen within this
+constexpr std::uint32_t kMaxVirtualPollMs = 1000;
+
+std::string Timestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  return text;
+}
+
+std::string ChannelName(int channel) { return "ch" + std::to_string(channel); }
+
+TMeasureMode MeasureModeFor(int channel_mask) {
+  switch (channel_mask) {
+    case 1:
+      return mCh1;
+    case 2:
+      return mCh2;
+    default:
+      return mCh12;
+  }
+}
+
+TTrigSource TriggerSourceFor(TriggerSourceOption source) {
+  switch (source) {
+    case TriggerSourceOption::kCh1:
+      return tsCh1;
+    case TriggerSourceOption::kCh2:
+      return tsCh2;
+    case TriggerSourceOption::kExternal:
+      return tsExternal;
+    case TriggerSourceOption::kAnd:
+      return tsAnd;
+    case TriggerSourceOption::kOr:
+      return tsOr;
+    case TriggerSourceOption::kNone:
+      return tsNoTrig;
+  }
+  return tsNoTrig;
+}
+
+// A line on stderr that follows a long capture; on a terminal it counts, elsewhere it is said
+// once.
+class CaptureProgress {
+ public:
+  CaptureProgress(bool enabled, double record_seconds, const std::string& what)
+      : enabled_(enabled), terminal_(isatty(STDERR_FILENO) != 0), total_(record_seconds) {
+    if (!enabled_) return;
+    std::fprintf(stderr, "vm316: %s takes about %s; Ctrl-C stops it\n", what.c_str(),
+                 FormatDuration(total_).c_str());
+  }
+  ~CaptureProgress() {
+    if (enabled_ && terminal_ && shown_) std::fprintf(stderr, "\r\x1b[K");
+  }
+  void Update(double elapsed, bool triggered) {
+    if (!enabled_ || !terminal_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (shown_ && std::chrono::duration<double>(now - last_).count() < kProgressRefreshSeconds) {
+      return;
+    }
+    last_ = now;
+    shown_ = true;
+    const int percent = static_cast<int>(std::min(99.0, 100.0 * elapsed / total_));
+    std::fprintf(stderr, "\r\x1b[Kvm316: %s %s of %s (%d %%)",
+                 triggered ? "recording" : "waiting for the trigger,",
+                 FormatDuration(elapsed).c_str(), FormatDuration(total_).c_str(), percent);
+    std::fflush(stderr);
+  }
+
+ private:
+  bool enabled_;
+  bool terminal_;
+  double total_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace
+
+BoardTime::BoardTime(bool virtual_clock)
+    : virtual_clock_(virtual_clock), start_(std::chrono::steady_clock::now()) {}
+
+double BoardTime::Elapsed() const {
+  if (virtual_clock_) return waited_;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void BoardTime::Pump(std::uint32_t milliseconds) {
+  vm316_pump_messages(milliseconds);
+  waited_ += milliseconds / 1000.0;
+}
+
+Acquisition::Acquisition(Session& session, const AcquisitionOptions& options)
+    : session_(session), options_(options) {}
+
+double Acquisition::Sensitivity(int channel) const {
+  double volts = 0.0;
+  GetSensitivity(static_cast<std::uint8_t>(channel), &volts);
+  return volts;
+}
+
+std::vector<int> Acquisition::TriggerChannels() const {
+  switch (options_.trigger.source) {
+    case TriggerSourceOption::kCh1:
+      return {1};
+    case TriggerSourceOption::kCh2:
+      return {2};
+    case TriggerSourceOption::kAnd:
+    case TriggerSourceOption::kOr:
+      return {1, 2};
+    default:
+      return {};
+  }
+}
+
+double Acquisition::RecordSeconds() const {
+  return achieved_rate_ > 0.0 ? options_.length / achieved_rate_ : 0.0;
+}
+
+bool Acquisition::LongCapture() const { return RecordSeconds() > kLongCaptureSeconds; }
+
+CaptureStyle Acquisition::EffectiveStyle() const {
+  if (options_.style != CaptureStyle::kAuto) return options_.style;
+  // Only the block style lets the host show progress and stop on Ctrl-C.
+  return LongCapture() || options_.timeout_ms == kNoTimeout ? CaptureStyle::kBlock
+                                                             : CaptureStyle::kBlocking;
+}
+
+void Acquisition::Configure() {
+  SelectChannels();
+  ApplyTimeBase();
+  for (int channel = 1; channel <= kChannelCount; ++channel) ApplyChannel(channel);
+  for (int channel : TriggerChannels()) trigger_levels_[channel - 1] = options_.trigger.level;
+  ApplyTriggerSource(TriggerSourceFor(options_.trigger.source));
+  CheckSetting(SetTriggerMode(options_.trigger.falling ? SlopeFalling : SlopeRising),
+               "the trigger slope", options_.trigger.falling ? "falling" : "rising");
+  ApplyTriggerLevels();
+  ApplyTimeout();
+  ApplyGenerator();
+}
+
+void Acquisition::SelectChannels() {
+  // The board keeps recording only channel 1 after bring-up until the measure mode changes,
+  // and setting the mode it already reports changes nothing; passing through mNone makes the
+  // mode asked for take effect whatever the board did before.
+  CheckSetting(SetMeasureMode(mNone), "the channels", "none");
+  const std::string text = options_.channel_mask == 3 ? "12" : std::to_string(options_.channel_mask);
+  CheckSetting(SetMeasureMode(MeasureModeFor(options_.channel_mask)), "the channels", text);
+}
+
+void Acquisition::ApplyTimeBase() {
+  double rate = options_.rate;
+  CheckSetting(SetSampleFrequencyF(&rate), "the sample rate", FormatQuantityShort(options_.rate, "Hz"),
+               "the board samples at 0.61 Hz to " +
+                   FormatQuantityShort(GetMaxSampleFrequencyF(), "Hz"));
+  achieved_rate_ = rate;
+  if (std::fabs(rate - options_.rate) > 1e-9 * options_.rate) {
+    asked_rate_ = options_.rate;
+    session_.Note("the board cannot sample at " + FormatQuantityShort(options_.rate, "Hz", 6) +
+                  "; it samples at " + FormatQuantityShort(rate, "Hz", 6));
+  }
+
+  const std::string length = std::to_string(options_.length);
+  if (options_.length < kMinRecordLength) {
+    throw CliError(ExitCode::kRefused, "cannot set the record length to " + length +
+                                           ": a record needs at least " +
+                                           std::to_string(kMinRecordLength) + " samples");
+  }
+  CheckSetting(SetRecordLength(options_.length), "the record length", length,
+               "at most " + std::to_string(GetMaxRecordLength()) + " samples");
+  const std::uint32_t post = PostSamples();
+  CheckSetting(SetPostSamples(post), "the samples after the trigger", std::to_string(post),
+               "at most the record length, " + length);
+}
+
+std::uint32_t Acquisition::PostSamples() const {
+  // The board records from the moment it is armed and takes the first trigger that comes, so
+  // the samples before a trigger are only real when it comes late enough. By default the
+  // record starts at the trigger.
+  return options_.post.value_or(options_.length);
+}
+
+void Acquisition::ApplyChannel(int channel) {
+  const ChannelOption& option = options_.channels[channel - 1];
+  const auto ch = static_cast<std::uint8_t>(channel);
+  const std::string name = ChannelName(channel);
+  CheckSetting(SetAutoRanging(ch, option.auto_range ? 1 : 0), "automatic ranging of " + name,
+               option.auto_range ? "on" : "off");
+  const double asked = option.range.value_or(kDefaultRangeVolts);
+  double range = asked;
+  CheckSetting(SetSensitivity(ch, &range), "the range of " + name, FormatQuantityShort(asked, "V"));
+  if (option.range && range != asked) {
+    session_.Note(name + ": " + FormatQuantityShort(asked, "V") +
+                  " is not a range of the board; using " + FormatQuantityShort(range, "V"));
+  }
+  const bool ac = option.ac.value_or(false);
+  CheckSetting(SetCoupling(ch, ac ? 1 : 0), "the coupling of " + name, ac ? "ac" : "dc");
+  const double dc_level = option.dc_level.value_or(0.0);
+  CheckSetting(SetDcLevel(ch, dc_level), "the DC level of " + name,
+               FormatQuantityShort(dc_level, "V"),
+               "within twice the range: " + FormatQuantityShort(-2 * range, "V") + " to " +
+                   FormatQuantityShort(2 * range, "V") + " on the " +
+                   FormatQuantityShort(range, "V") + " range");
+}
+
+void Acquisition::ApplyTriggerSource(std::uint8_t source) {
+  static constexpr const char* kNames[] = {"ch1", "ch2", "", "", "ext", "", "and", "or", "", "none"};
+  CheckSetting(SetTriggerSource(source), "the trigger source",
+               source < std::size(kNames) ? kNames[source] : std::to_string(source));
+}
+
+void Acquisition::ApplyTriggerLevels() {
+  for (const int channel : TriggerChannels()) {
+    const auto ch = static_cast<std::uint8_t>(channel);
+    const std::string name = ChannelName(channel);
+    const double range = Sensitivity(channel);
+    const std::optional<double>& level = trigger_levels_[channel - 1];
+    if (level) {
+      CheckSetting(SetTriggerLevel(ch, *level), "the trigger level of " + name,
+                   FormatQuantityShort(*level, "V"),
+                   "within the range: " + FormatQuantityShort(-range, "V") + " to " +
+                       FormatQuantityShort(range, "V") + " on the " +
+                       FormatQuantityShort(range, "V") + " range");
+      level_sensitivity_[channel - 1] = range;
+    }
+    if (options_.hysteresis) {
+      double present_level = 0.0;
+      GetTriggerLevel(ch, &present_level);
+      const char* rule = options_.trigger.falling ? "level + hysteresis must stay at or below "
+                                                  : "level - hysteresis must stay at or above ";
+      CheckSetting(SetTriggerHys(ch, *options_.hysteresis), "the trigger hysteresis of " + name,
+                   FormatQuantityShort(*options_.hysteresis, "V"),
+                   std::string(rule) +
+                       FormatQuantityShort(options_.trigger.falling ? range : -range, "V") +
+                       " with the level at " + FormatQuantityShort(present_level, "V"));
+    }
+  }
+}
+
+void Acquisition::ApplyTimeout() {
+  const std::uint32_t milliseconds = options_.timeout_ms == kNoTimeout
+                                         ? kWaitForeverMs
+                                         : static_cast<std::uint32_t>(options_.timeout_ms);
+  const std::string text =
+      options_.timeout_ms == kNoTimeout ? "none" : std::to_string(options_.timeout_ms) + " ms";
+  CheckSetting(SetTriggerTimeOut(milliseconds), "the trigger time-out", text);
+}
+
+void Acquisition::ApplyGenerator() {
+  std::optional<double> frequency = options_.generator;
+  const BackendOptions& backend = session_.options();
+  const bool wired = backend.sim_ch1.starts_with("generator") ||
+                     backend.sim_ch2.starts_with("generator") ||
+                     backend.sim_ext.starts_with("generator");
+  // The demonstration probes the board's own output, so it must run.
+  if (!frequency && session_.simulated() && wired) frequency = 1000.0;
+  if (!frequency) return;
+  std::uint32_t hz = static_cast<std::uint32_t>(std::lround(*frequency));
+  const std::string asked = *frequency == 0.0 ? "off" : FormatQuantityShort(*frequency, "Hz");
+  CheckSetting(SetSquareWaveGenFrequency(&hz), "the square-wave output", asked,
+               "100 Hz to 100 kHz, or off");
+  if (*frequency != 0.0 && std::fabs(hz - *frequency) > 0.5) {
+    session_.Note("square-wave output at " + FormatQuantityShort(hz, "Hz", 6) + " (asked for " +
+                  asked + ")");
+  }
+}
+
+void Acquisition::SettleAutomaticSettings() {
+  bool auto_range = false;
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    if ((options_.channel_mask & (1 << (channel - 1))) != 0 &&
+        options_.channels[channel - 1].auto_range) {
+      auto_range = true;
+    }
+  }
+  std::vector<int> unset_levels;
+  for (const int channel : TriggerChannels()) {
+    if (!trigger_levels_[channel - 1]) unset_levels.push_back(channel);
+  }
+  if (!auto_range && unset_levels.empty()) return;
+  if (LongCapture()) {
+    // Settling would cost several long records: the board starts from the ranges given and
+    // triggers at 0 V.
+    for (const int channel : unset_levels) trigger_levels_[channel - 1] = 0.0;
+    if (!unset_levels.empty()) {
+      session_.Note("a long capture triggers at 0 V unless a level is given (--trigger "
+                    "SOURCE:rising:LEVEL)");
+      ApplyTriggerLevels();
+    }
+    return;
+  }
+
+  // Free-running records, wholly after the arm, show the signal as it is.
+  ApplyTriggerSource(tsNoTrig);
+  CheckSetting(SetPostSamples(options_.length), "the samples after the trigger",
+               std::to_string(options_.length));
+  std::array<double, kChannelCount> previous{};
+  for (int record = 0; record < kMaxSettlingRecords; ++record) {
+    RunCapture();
+    std::array<double, kChannelCount> ranges{Sensitivity(1), Sensitivity(2)};
+    if (!auto_range || (record > 0 && ranges == previous)) break;
+    previous = ranges;
+  }
+  // Half way between the extremes of the last free-running record, on the range it used.
+  for (const int channel : unset_levels) {
+    const std::vector<double>& volts = volts_[channel - 1];
+    const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
+    trigger_levels_[channel - 1] = volts.empty() ? 0.0 : (*low + *high) / 2.0;
+  }
+  ApplyTriggerSource(TriggerSourceFor(options_.trigger.source));
+  CheckSetting(SetPostSamples(PostSamples()), "the samples after the trigger",
+               std::to_string(PostSamples()));
+  ApplyTriggerLevels();
+}
+
+void Acquisition::RunCapture() {
+  if (Interrupted()) throw CliError(ExitCode::kInterrupted, "interrupted");
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    volts_[channel].assign(options_.length, 0.0);
+    raw_[channel].assign(options_.length, 0);
+  }
+  if (EffectiveStyle() == CaptureStyle::kBlock) {
+    CaptureBlock();
+  } else {
+    CaptureBlocking();
+  }
+}
+
+void Acquisition::CaptureBlocking() {
+  std::uint16_t status = StatusOk;
+  {
+    // StartMeasurement cannot be stopped half way: Ctrl-C ends the program.
+    BlockingCallScope scope;
+    status = StartMeasurement();
+  }
+  CheckCall(status, "the measurement failed");
+  CheckCall(GetMeasurement(volts_[0].data(), volts_[1].data()), "reading the record failed");
+  CheckCall(GetMeasurementRaw(raw_[0].data(), raw_[1].data()), "reading the record failed");
+}
+
+void Acquisition::CaptureBlock() {
+  const double record_seconds = RecordSeconds();
+  const double pre_seconds = (static_cast<double>(GetRecordLength()) - GetPostSamples()) /
+                             std::max(achieved_rate_, 1e-9);
+  const double post_seconds = record_seconds - pre_seconds;
+  const bool free_running = options_.trigger.source == TriggerSourceOption::kNone;
+  // The board needs its samples before the trigger before a trigger can count.
+  const double force_after = options_.timeout_ms == kNoTimeout
+                                 ? -1.0
+                                 : pre_seconds + options_.timeout_ms / 1000.0;
+  const std::uint32_t max_poll =
+      session_.virtual_clock() ? kMaxVirtualPollMs : kMaxRealPollMs;
+  const auto poll_ms = static_cast<std::uint32_t>(
+      std::clamp(record_seconds * 1000.0 / 50.0, 1.0, static_cast<double>(max_poll)));
+
+  CheckCall(ADC_Start(), "arming the board failed");
+  BoardTime time(session_.virtual_clock());
+  CaptureProgress progress(
+      LongCapture(), record_seconds,
+      "recording " + std::to_string(options_.length) + " samples at " +
+          FormatQuantityShort(achieved_rate_, "Hz", 4));
+  std::optional<double> triggered_at;
+  if (free_running) triggered_at = 0.0;
+  bool said_waiting = false;
+  while (ADC_Ready() == 0) {
+    if (Interrupted()) throw CliError(ExitCode::kInterrupted, "capture interrupted");
+    const double elapsed = time.Elapsed();
+    if (!triggered_at && ADC_Triggered() != 0) triggered_at = elapsed;
+    if (!triggered_at && force_after >= 0.0 && elapsed >= force_after) {
+      CheckCall(ADC_ForceTrig(), "forcing the trigger failed");
+      triggered_at = elapsed;
+    }
+    if (!triggered_at && force_after < 0.0 && !said_waiting && elapsed > pre_seconds + 2.0) {
+      session_.Note("waiting for a trigger (no time-out); Ctrl-C stops");
+      said_waiting = true;
+    }
+    if (triggered_at && elapsed > *triggered_at + post_seconds +
+                                      (free_running ? pre_seconds : 0.0) +
+                                      kCompletionSlackSeconds) {
+      throw CliError(ExitCode::kNoBoard, "the board stopped answering: no complete record " +
+                                             FormatDuration(elapsed) + " after arming");
+    }
+    progress.Update(elapsed, triggered_at.has_value());
+    time.Pump(poll_ms);
+  }
+  FetchBlock();
+}
+
+void Acquisition::FetchBlock() {
+  // The first fetch reads the board and the volts with the factors of the range it used.
+  CheckCall(ADC_GetDataVolt(volts_[0].data(), volts_[1].data()), "reading the record failed");
+  CheckCall(ADC_GetData(raw_[0].data(), raw_[1].data()), "reading the record failed");
+}
+
+Record Acquisition::ReadBack() {
+  Record record;
+  record.sample_rate = GetSampleFrequencyF();
+  record.asked_rate = asked_rate_;
+  const std::int32_t length = GetRecordLength();
+  const std::int32_t post = GetPostSamples();
+  record.length = static_cast<std::size_t>(std::max(0, length));
+  record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, length));
+  record.backend = session_.BackendDescription();
+  record.timestamp = Timestamp();
+  std::array<std::optional<double>, kChannelCount> levels{};
+  for (const int channel : TriggerChannels()) {
+    double level = 0.0;
+    if (GetTriggerLevel(static_cast<std::uint8_t>(channel), &level) == StatusOk) {
+      levels[channel - 1] = level;
+    }
+  }
+  record.trigger = DescribeTrigger(options_.trigger, levels);
+  if (!TriggerChannels().empty()) {
+    record.trigger_channel = TriggerChannels().front();
+    record.trigger_level = levels[*record.trigger_channel - 1];
+  }
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    ChannelRecord& trace = record.channels[channel - 1];
+    const auto ch = static_cast<std::uint8_t>(channel);
+    trace.recorded = (options_.channel_mask & (1 << (channel - 1))) != 0;
+    GetSensitivity(ch, &trace.sensitivity);
+    std::uint8_t flag = 0;
+    if (GetAutoRanging(ch, &flag) == StatusOk) trace.auto_range = flag != 0;
+    if (GetCoupling(ch, &flag) == StatusOk) trace.ac_coupled = flag != 0;
+    GetDcLevel(ch, &trace.dc_level);
+    if (!trace.recorded) continue;
+    trace.volts.assign(volts_[channel - 1].begin(),
+                       volts_[channel - 1].begin() +
+                           std::min(record.length, volts_[channel - 1].size()));
+    trace.raw.assign(raw_[channel - 1].begin(),
+                     raw_[channel - 1].begin() + std::min(record.length, raw_[channel - 1].size()));
+  }
+  record.length = std::min({record.length, record.channels[0].recorded
+                                               ? record.channels[0].volts.size()
+                                               : record.length,
+                            record.channels[1].recorded ? record.channels[1].volts.size()
+                                                        : record.length});
+  return record;
+}
+
+Record Acquisition::Capture() {
+  if (!settled_) {
+    SettleAutomaticSettings();
+    settled_ = true;
+  }
+  RunCapture();
+  Record record = ReadBack();
+  FollowRangeChanges();
+  return record;
+}
+
+void Acquisition::FollowRangeChanges() {
+  for (const int channel : TriggerChannels()) {
+    const std::optional<double>& level = trigger_levels_[channel - 1];
+    if (!level || !options_.channels[channel - 1].auto_range) continue;
+    const double range = Sensitivity(channel);
+    if (range == level_sensitivity_[channel - 1]) continue;
+    // A level beyond the new range is held at its edge until the range grows again.
+    const double held = std::clamp(*level, -range, range);
+    SetTriggerLevel(static_cast<std::uint8_t>(channel), held);
+    level_sensitivity_[channel - 1] = range;
+  }
+}
+
+void Acquisition::StartContinuous() {
+  if (!settled_) {
+    SettleAutomaticSettings();
+    settled_ = true;
+  }
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    volts_[channel].assign(options_.length, 0.0);
+    raw_[channel].assign(options_.length, 0);
+  }
+  CheckCall(DoMeasure(-1), "starting continuous acquisition failed");
+}
+
+void Acquisition::StopContinuous() { DoMeasure(0); }
+
+Record Acquisition::Latest() {
+  CheckCall(GetMeasurement(volts_[0].data(), volts_[1].data()), "reading the record failed");
+  CheckCall(GetMeasurementRaw(raw_[0].data(), raw_[1].data()), "reading the record failed");
+  Record record = ReadBack();
+  FollowRangeChanges();
+  return record;
+}
+
+}  // namespace vm316::cli

@@ -1,0 +1,166 @@
+// measure and watch: the subcommands that take records.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "acquisition.h"
+#include "commands.h"
+#include "csv_writer.h"
+#include "errors.h"
+#include "interrupt.h"
+#include "session.h"
+#include "svg_writer.h"
+#include "terminal_plot.h"
+#include "units.h"
+
+namespace vm316::cli {
+namespace {
+
+constexpr const char* kHideCursor = "\x1b[?25l";
+constexpr const char* kShowCursor = "\x1b[?25h";
+constexpr const char* kClearScreen = "\x1b[2J";
+constexpr const char* kHome = "\x1b[H";
+constexpr const char* kClearToEnd = "\x1b[J";
+// On the virtual clock the pump is asked for one acquisition-timer interval at a time, so the
+// time the host counts stays close to the board's.
+constexpr std::uint32_t kTimerIntervalMs = 6;
+constexpr std::uint32_t kMaxRealPumpMs = 20;
+
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
+// Colours only on a terminal that has them, and never when NO_COLOR is set.
+bool UseColor() {
+  const char* term = std::getenv("TERM");
+  return StdoutIsTerminal() && std::getenv("NO_COLOR") == nullptr && term != nullptr &&
+         std::strcmp(term, "dumb") != 0;
+}
+
+PlotStyle ForTerminal(PlotStyle style) {
+  style.color = UseColor();
+  return style;
+}
+
+void PrintRecord(const Record& record, const PlotStyle& style) {
+  const auto stats = RecordStatistics(record);
+  std::cout << RenderPlot(record, style) << "\n" << RenderStatistics(record, stats);
+  std::cout.flush();
+}
+
+void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) {
+  const SampleUnit unit = outputs.raw ? SampleUnit::kRawCodes : SampleUnit::kVolts;
+  if (!outputs.csv_path.empty()) {
+    WriteCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, unit);
+  }
+  if (!outputs.svg_path.empty()) {
+    WriteSvgFile(NumberedPath(outputs.svg_path, index, outputs.count), record,
+                 RecordStatistics(record));
+  }
+}
+
+// Buffers that never changed since the acquisition started hold no record of it yet.
+bool SameSamples(const Record& a, const Record& b) {
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    if (a.channels[channel].raw != b.channels[channel].raw) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string NumberedPath(const std::string& path, int index, int count) {
+  if (count <= 1 || path == "-") return path;
+  const int width = static_cast<int>(std::to_string(count).size());
+  char number[16];
+  std::snprintf(number, sizeof number, "-%0*d", width, index);
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return path + number;
+  }
+  return path.substr(0, dot) + number + path.substr(dot);
+}
+
+int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisition,
+               const MeasureOutputs& outputs) {
+  Session session(backend, ClockUse::kInstant);
+  session.Open();
+  Acquisition board(session, acquisition);
+  board.Configure();
+  // A CSV or raw listing on stdout replaces the plot there.
+  const bool samples_on_stdout = outputs.csv_path == "-" || (outputs.raw && outputs.csv_path.empty());
+  const PlotStyle style = ForTerminal(outputs.plot);
+  for (int index = 1; index <= outputs.count; ++index) {
+    const Record record = board.Capture();
+    WriteFiles(record, outputs, index);
+    if (samples_on_stdout) {
+      if (outputs.csv_path.empty()) WriteCsv(std::cout, record, SampleUnit::kRawCodes);
+      continue;
+    }
+    if (outputs.count == 1) {
+      PrintRecord(record, style);
+    } else if (index == outputs.count) {
+      std::cout << "capture " << index << " of " << outputs.count << "\n";
+      PrintRecord(record, style);
+    } else {
+      std::cout << "capture " << index << " of " << outputs.count << "\n"
+                << RenderStatistics(record, RecordStatistics(record)) << "\n";
+    }
+  }
+  return static_cast<int>(ExitCode::kOk);
+}
+
+int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisition,
+             const WatchOptions& watch) {
+  Session session(backend, ClockUse::kRealTime);
+  session.Open();
+  Acquisition board(session, acquisition);
+  board.Configure();
+  board.StartContinuous();
+  const Record before = board.Latest();
+  const bool terminal = StdoutIsTerminal();
+  const PlotStyle style = ForTerminal(watch.plot);
+  // A record that has not come after its own length, the time-out and a second is shown as it
+  // is: a flat input may give the same samples every time.
+  const double first_record_by = board.RecordSeconds() + acquisition.timeout_ms / 1000.0 + 1.0;
+  if (terminal) std::cout << kHideCursor << kClearScreen;
+
+  BoardTime time(session.virtual_clock());
+  bool seen_record = false;
+  int frames = 0;
+  while (!Interrupted()) {
+    const double until = time.Elapsed() + watch.interval_ms / 1000.0;
+    while (time.Elapsed() < until && !Interrupted()) {
+      time.Pump(session.virtual_clock() ? kTimerIntervalMs : kMaxRealPumpMs);
+    }
+    if (Interrupted()) break;
+    const Record record = board.Latest();
+    seen_record = seen_record || !SameSamples(record, before) || time.Elapsed() > first_record_by;
+    if (terminal) std::cout << kHome;
+    if (seen_record) {
+      std::cout << RenderPlot(record, style) << "\n"
+                << RenderStatistics(record, RecordStatistics(record));
+    } else {
+      std::cout << "waiting for the first record ...\n";
+    }
+    ++frames;
+    std::cout << "watch: " << FormatDuration(time.Elapsed()) << ", frame " << frames
+              << "; Ctrl-C stops\n";
+    if (terminal) {
+      std::cout << kClearToEnd;
+    } else {
+      std::cout << "\n";
+    }
+    std::cout.flush();
+    if (watch.frames > 0 && frames >= watch.frames) break;
+  }
+  board.StopContinuous();
+  if (terminal) std::cout << kShowCursor;
+  std::cout.flush();
+  session.Close();
+  return static_cast<int>(ExitCode::kOk);
+}
+
+}  // namespace vm316::cli

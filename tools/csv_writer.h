@@ -1,0 +1,19 @@
+// A record as CSV: comment lines with the settings, a header, then one row per sample with the
+// time from the trigger in seconds and each recorded channel in volts (or as raw codes).
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "record.h"
+
+namespace vm316::cli {
+
+enum class SampleUnit { kVolts, kRawCodes };
+
+void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit);
+
+// Writes to a file ("-" is stdout); throws CliError when the file cannot be written.
+void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit);
+
+}  // namespace vm316::cli

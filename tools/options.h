@@ -1,0 +1,92 @@
+// What the user asked for on the command line, and the parsers of the option values. Each
+// parser returns nothing and says why in *error when the text is malformed; the same parser
+// validates while CLI11 reads the line and converts afterwards.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "record.h"
+
+namespace vm316::cli {
+
+// Where the board is, what the simulated inputs carry, where the calibration lives.
+struct BackendOptions {
+  std::optional<std::uint16_t> port;  // real hardware at this base; else the simulated board
+  // The demonstration: channel 1 probes the board's own square-wave output, channel 2 a 50 Hz
+  // sine, like a scope on its calibration output and the mains.
+  std::string sim_ch1 = "generator";
+  std::string sim_ch2 = "sine:freq=50,amp=2";
+  std::string sim_ext = "ground";
+  std::string cal_dir;  // empty: the user's state directory
+  bool quiet = false;
+};
+
+enum class CaptureStyle : std::uint8_t {
+  kAuto,      // blocking, or block style when the capture is long enough to want progress
+  kBlocking,  // StartMeasurement
+  kBlock      // ADC_Start, ADC_Ready, ADC_GetData
+};
+
+enum class TriggerSourceOption : std::uint8_t { kCh1, kCh2, kExternal, kAnd, kOr, kNone };
+
+struct TriggerOption {
+  TriggerSourceOption source = TriggerSourceOption::kCh1;
+  bool falling = false;
+  std::optional<double> level;  // volts; empty: half way between the trace's extremes
+};
+
+struct ChannelOption {
+  std::optional<double> range;  // full scale, volts
+  bool auto_range = false;
+  std::optional<bool> ac;
+  std::optional<double> dc_level;
+};
+
+inline constexpr std::int64_t kNoTimeout = -1;
+
+struct AcquisitionOptions {
+  int channel_mask = 3;  // bit 0 channel 1, bit 1 channel 2
+  double rate = 100e3;
+  std::uint32_t length = 1000;
+  std::optional<std::uint32_t> post;  // empty: the whole record, the trigger at its start
+  std::array<ChannelOption, kChannelCount> channels;
+  TriggerOption trigger;
+  std::optional<double> hysteresis;
+  std::int64_t timeout_ms = 1000;
+  CaptureStyle style = CaptureStyle::kAuto;
+  std::optional<double> generator;  // square-wave output during the run: Hz, 0 off
+};
+
+// The default full scale of every channel: large enough for the board's own 5 V output.
+inline constexpr double kDefaultRangeVolts = 8.0;
+inline constexpr std::uint32_t kMinRecordLength = 2;
+
+std::optional<int> ParseChannelMask(std::string_view text, std::string* error);
+std::optional<double> ParseRate(std::string_view text, std::string* error);
+std::optional<double> ParseVolts(std::string_view text, std::string* error);
+// "1=2", "ch2=auto": the channel and what follows the '='.
+std::optional<std::pair<int, std::string>> ParseChannelAssignment(std::string_view text,
+                                                                  std::string* error);
+// Applies one --range, --coupling or --dc-level assignment to the channel options.
+bool ApplyRange(std::string_view text, std::array<ChannelOption, kChannelCount>& channels,
+                std::string* error);
+bool ApplyCoupling(std::string_view text, std::array<ChannelOption, kChannelCount>& channels,
+                   std::string* error);
+bool ApplyDcLevel(std::string_view text, std::array<ChannelOption, kChannelCount>& channels,
+                  std::string* error);
+std::optional<TriggerOption> ParseTrigger(std::string_view text, std::string* error);
+std::optional<std::int64_t> ParseTimeout(std::string_view text, std::string* error);
+std::optional<CaptureStyle> ParseStyle(std::string_view text, std::string* error);
+// "1000", "1k", "off" (0).
+std::optional<double> ParseGeneratorFrequency(std::string_view text, std::string* error);
+std::optional<std::uint16_t> ParsePortAddress(std::string_view text, std::string* error);
+
+// "ch1 rising 2.50 V", "ext falling", "none".
+std::string DescribeTrigger(const TriggerOption& trigger,
+                            const std::array<std::optional<double>, kChannelCount>& levels);
+
+}  // namespace vm316::cli

@@ -129,11 +129,11 @@ VM316_API uint16_t VM_CALL GetSerialNumber(int32_t* serial);
 VM316_API uint16_t VM_CALL StartMeasurement(void);
 /* Copies channels 1 and 2 of the last record as volts. */
 VM316_API uint16_t VM_CALL GetMeasurement(double* ch1_volts, double* ch2_volts);
-/* Sample index (not checked) of channels 1 and 2 in volts. */
+/* Sample index of channels 1 and 2 in volts; an index outside the record: StatusInvalidValue. */
 VM316_API uint16_t VM_CALL GetOneMeasurement(int32_t index, double* ch1_volt, double* ch2_volt);
 /* Copies channels 1 and 2 of the last record as raw samples. */
 VM316_API uint16_t VM_CALL GetMeasurementRaw(uint16_t* ch1_samples, uint16_t* ch2_samples);
-/* Raw sample index (not checked) of channels 1 and 2. */
+/* Raw sample index of channels 1 and 2; an index outside the record: StatusInvalidValue. */
 VM316_API uint16_t VM_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1_sample,
                                                 uint16_t* ch2_sample);
 /* Arms one block acquisition; StatusNotInitialized before a successful InitInstrument. */
@@ -166,7 +166,7 @@ VM316_API uint16_t VM_CALL SetDataReadyCallback(uint32_t callback_address);
 VM316_API uint16_t VM_CALL SetDataReadyEvent(uint32_t event_handle);
 /* Drives the acquisition timer: 0 stops, -1 measures continuously, any other value once. */
 VM316_API uint16_t VM_CALL DoMeasure(int32_t mode);
-/* Raw sample index (not checked) of one channel. */
+/* Raw sample index of one channel; an index outside the record: StatusInvalidValue. */
 VM316_API uint16_t VM_CALL GetOneMeasurementRawCh(uint16_t channel, int32_t index,
                                                   uint16_t* sample);
 

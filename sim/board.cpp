@@ -29,7 +29,6 @@ Board::Board(const BoardConfig& config, platform::Clock& clock)
     : config_(config),
       clock_(clock),
       origin_ns_(clock.NowNs()),
-      now_ns_(origin_ns_),
       analog_(config.ideal ? Imperfections::Ideal() : Imperfections::Draw(config.seed),
               StreamKey(config.seed, kStreamConverterNoise)),
       recorder_(*this, config.faults.stuck_busy, StreamKey(config.seed, kStreamMemory)) {
@@ -39,7 +38,7 @@ Board::Board(const BoardConfig& config, platform::Clock& clock)
   analog_.SetDeadConverter2(config.faults.dead_converter2);
   analog_.SetFrontEnd(bus_.RelayWord(), {bus_.DcLevelDacVolts(1), bus_.DcLevelDacVolts(2)},
                       {bus_.GainTrim(1), bus_.GainTrim(2)});
-  recorder_.SetSampleClock(time_base_.CurrentSampleClock(), now_ns_);
+  recorder_.SetSampleClock(time_base_.CurrentSampleClock(), origin_ns_);
 }
 
 bool Board::BeginAccess(std::uint16_t port, std::uint16_t* offset) {
@@ -50,8 +49,9 @@ bool Board::BeginAccess(std::uint16_t port, std::uint16_t* offset) {
   if (config_.faults.unplug_after && port_accesses_ > *config_.faults.unplug_after) return false;
   *offset = static_cast<std::uint16_t>(port - config_.base);
   if (*offset >= kPortCount) return false;
-  now_ns_ = clock_.NowNs();
-  recorder_.CatchUp(now_ns_);
+  // Reading the real clock costs more than the rest of an access, so it is read only when
+  // something runs on the sample clock, or when a write starts something (Now()).
+  if (recorder_.Running()) recorder_.CatchUp(Now());
   return true;
 }
 
@@ -114,7 +114,7 @@ void Board::WriteControl(std::uint8_t value) {
       TimeBaseChanged();
       break;
     case kModeRegister:
-      recorder_.WriteMode(value, now_ns_);
+      recorder_.WriteMode(value, Now());
       break;
     case kArmRegister:
       recorder_.WriteArm();
@@ -123,7 +123,7 @@ void Board::WriteControl(std::uint8_t value) {
       recorder_.WriteStep();
       break;
     case kTimerDataRegister:
-      time_base_.WriteData(value, now_ns_);
+      time_base_.WriteData(value, Now());
       TimeBaseChanged();
       break;
     case kTriggerRegister:
@@ -166,9 +166,9 @@ void Board::WriteFrontEndBus(std::uint8_t lines) {
 }
 
 void Board::TimeBaseChanged() {
-  recorder_.SetSampleClock(time_base_.CurrentSampleClock(), now_ns_);
+  recorder_.SetSampleClock(time_base_.CurrentSampleClock(), Now());
   SquareWaveOutput generator = time_base_.CurrentSquareWave();
-  generator.origin_ns = generator.origin_ns > origin_ns_ ? InputTime(generator.origin_ns) : 0;
+  generator.origin_ns = InputTime(generator.origin_ns);
   analog_.SetGenerator(generator);
 }
 

@@ -101,13 +101,16 @@ class Board final : public platform::PortBackend, private SampleSource {
   void WriteUnit(int unit, std::uint8_t value);
   void WriteFrontEndBus(std::uint8_t lines);
   void TimeBaseChanged();
-  // Board time as the inputs see it: nanoseconds since the board was made.
-  std::uint64_t InputTime(std::uint64_t t_ns) const { return t_ns - origin_ns_; }
+  std::uint64_t Now() { return clock_.NowNs(); }
+  // Board time as the inputs see it: nanoseconds since the board was made (a clock set back
+  // before that reads as the start).
+  std::uint64_t InputTime(std::uint64_t t_ns) const {
+    return t_ns > origin_ns_ ? t_ns - origin_ns_ : 0;
+  }
 
   BoardConfig config_;
   platform::Clock& clock_;
   std::uint64_t origin_ns_;
-  std::uint64_t now_ns_ = 0;
   std::uint64_t port_accesses_ = 0;
   std::array<std::uint8_t, 3> selected_register_{};  // per unit: control, channel 1, channel 2
   TimeBase time_base_;

@@ -1,5 +1,7 @@
 #include "sim/imperfections.h"
 
+#include <cmath>
+
 #include "sim/noise.h"
 
 namespace vm316::sim {
@@ -17,6 +19,13 @@ constexpr double kConverterGainErrorMax = 0.015;
 // Ranges 7..12 inherit the calibration of 4..6, so their attenuators must be close to exact.
 constexpr double kAttenuatorTolerance = 0.002;
 constexpr double kNoiseLsbRms = 0.35;
+// The offset errors are whole steps of the DC-level DAC (5/2048 V, 0.3125 codes): a real
+// board's zero is set by the same DAC the calibration tunes, so its search can settle on the
+// zero exactly instead of leaving up to half a step that the gain search of the 0.8 V stage
+// (calibrated at a quarter of full scale) would multiply fourfold.
+constexpr double kDacStepLsb = 0.3125;
+
+double WholeDacSteps(double lsb) { return std::nearbyint(lsb / kDacStepLsb) * kDacStepLsb; }
 
 }  // namespace
 
@@ -35,7 +44,8 @@ Imperfections Imperfections::Draw(std::uint64_t seed) {
   DrawSequence draw(seed);
   for (int ch = 0; ch < 2; ++ch) {
     for (int config = 0; config < kStageConfigCount; ++config) {
-      board.offset_lsb[ch][config] = draw.SignedMagnitude(kOffsetLsbMin, kOffsetLsbMax);
+      board.offset_lsb[ch][config] =
+          WholeDacSteps(draw.SignedMagnitude(kOffsetLsbMin, kOffsetLsbMax));
       board.stage_gain[ch][config] =
           1.0 + draw.SignedMagnitude(kStageGainErrorMin, kStageGainErrorMax);
     }

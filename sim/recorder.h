@@ -86,6 +86,11 @@ class Recorder {
 
   Recorder(SampleSource& source, bool stuck_busy, std::uint64_t memory_seed);
 
+  // True while something runs on the sample clock (recording, or a seek on its way): only
+  // then does the present time matter to the recorder.
+  bool Running() const {
+    return (mode_ == kModeArmed && !stopped_) || (mode_ == kModeSeekRun && !seek_reached_);
+  }
   // Runs the clock edges up to now_ns. Every other call expects the recorder caught up.
   void CatchUp(std::uint64_t now_ns) {
     if (Running() && next_edge_ns_ <= now_ns) Run(now_ns);
@@ -126,9 +131,6 @@ class Recorder {
   std::uint64_t SamplesRecorded() const { return samples_recorded_; }
 
  private:
-  bool Running() const {
-    return (mode_ == kModeArmed && !stopped_) || (mode_ == kModeSeekRun && !seek_reached_);
-  }
   void Run(std::uint64_t now_ns);
   void RunSeek(std::uint64_t edges);
   void Record(std::uint64_t edges);

@@ -24,7 +24,7 @@ constexpr int kMaxSettlingRecords = 14;
 constexpr double kCompletionSlackSeconds = 1.0;
 constexpr std::uint32_t kWaitForeverMs = 0xFFFFFFFF;
 constexpr double kProgressRefreshSeconds = 0.25;
-constexpr std::uint32_t kMaxRealPollMs = 50;     // Ctrl-C is seen within this
+constexpr std::uint32_t kMaxRealPollMs = 50;  // Ctrl-C is seen within this
 constexpr std::uint32_t kMaxVirtualPollMs = 1000;
 
 std::string Timestamp() {
@@ -36,7 +36,9 @@ std::string Timestamp() {
   return text;
 }
 
-std::string ChannelName(int channel) { return "ch" + std::to_string(channel); }
+std::string ChannelName(int channel) {
+  return "ch" + std::to_string(channel);
+}
 
 TMeasureMode MeasureModeFor(int channel_mask) {
   switch (channel_mask) {
@@ -145,13 +147,15 @@ double Acquisition::RecordSeconds() const {
   return achieved_rate_ > 0.0 ? options_.length / achieved_rate_ : 0.0;
 }
 
-bool Acquisition::LongCapture() const { return RecordSeconds() > kLongCaptureSeconds; }
+bool Acquisition::LongCapture() const {
+  return RecordSeconds() > kLongCaptureSeconds;
+}
 
 CaptureStyle Acquisition::EffectiveStyle() const {
   if (options_.style != CaptureStyle::kAuto) return options_.style;
   // Only the block style lets the host show progress and stop on Ctrl-C.
   return LongCapture() || options_.timeout_ms == kNoTimeout ? CaptureStyle::kBlock
-                                                             : CaptureStyle::kBlocking;
+                                                            : CaptureStyle::kBlocking;
 }
 
 void Acquisition::Configure() {
@@ -172,15 +176,16 @@ void Acquisition::SelectChannels() {
   // and setting the mode it already reports changes nothing; passing through mNone makes the
   // mode asked for take effect whatever the board did before.
   CheckSetting(SetMeasureMode(mNone), "the channels", "none");
-  const std::string text = options_.channel_mask == 3 ? "12" : std::to_string(options_.channel_mask);
+  const std::string text =
+      options_.channel_mask == 3 ? "12" : std::to_string(options_.channel_mask);
   CheckSetting(SetMeasureMode(MeasureModeFor(options_.channel_mask)), "the channels", text);
 }
 
 void Acquisition::ApplyTimeBase() {
   double rate = options_.rate;
-  CheckSetting(SetSampleFrequencyF(&rate), "the sample rate", FormatQuantityShort(options_.rate, "Hz"),
-               "the board samples at 0.61 Hz to " +
-                   FormatQuantityShort(GetMaxSampleFrequencyF(), "Hz"));
+  CheckSetting(
+      SetSampleFrequencyF(&rate), "the sample rate", FormatQuantityShort(options_.rate, "Hz"),
+      "the board samples at 0.61 Hz to " + FormatQuantityShort(GetMaxSampleFrequencyF(), "Hz"));
   achieved_rate_ = rate;
   if (std::fabs(rate - options_.rate) > 1e-9 * options_.rate) {
     asked_rate_ = options_.rate;
@@ -216,23 +221,22 @@ void Acquisition::ApplyChannel(int channel) {
                option.auto_range ? "on" : "off");
   const double asked = option.range.value_or(kDefaultRangeVolts);
   double range = asked;
-  CheckSetting(SetSensitivity(ch, &range), "the range of " + name, FormatQuantityShort(asked, "V"));
+  CheckSetting(SetSensitivity(ch, &range), "the range of " + name, FormatVolts(asked));
   if (option.range && range != asked) {
-    session_.Note(name + ": " + FormatQuantityShort(asked, "V") +
-                  " is not a range of the board; using " + FormatQuantityShort(range, "V"));
+    session_.Note(name + ": " + FormatVolts(asked) + " is not a range of the board; using " +
+                  FormatVolts(range));
   }
   const bool ac = option.ac.value_or(false);
   CheckSetting(SetCoupling(ch, ac ? 1 : 0), "the coupling of " + name, ac ? "ac" : "dc");
   const double dc_level = option.dc_level.value_or(0.0);
-  CheckSetting(SetDcLevel(ch, dc_level), "the DC level of " + name,
-               FormatQuantityShort(dc_level, "V"),
-               "within twice the range: " + FormatQuantityShort(-2 * range, "V") + " to " +
-                   FormatQuantityShort(2 * range, "V") + " on the " +
-                   FormatQuantityShort(range, "V") + " range");
+  CheckSetting(SetDcLevel(ch, dc_level), "the DC level of " + name, FormatVolts(dc_level),
+               "within twice the range: " + FormatVolts(-2 * range) + " to " +
+                   FormatVolts(2 * range) + " on the " + FormatVolts(range) + " range");
 }
 
 void Acquisition::ApplyTriggerSource(std::uint8_t source) {
-  static constexpr const char* kNames[] = {"ch1", "ch2", "", "", "ext", "", "and", "or", "", "none"};
+  static constexpr const char* kNames[] = {"ch1", "ch2", "",   "", "ext",
+                                           "",    "and", "or", "", "none"};
   CheckSetting(SetTriggerSource(source), "the trigger source",
                source < std::size(kNames) ? kNames[source] : std::to_string(source));
 }
@@ -244,23 +248,21 @@ void Acquisition::ApplyTriggerLevels() {
     const double range = Sensitivity(channel);
     const std::optional<double>& level = trigger_levels_[channel - 1];
     if (level) {
-      CheckSetting(SetTriggerLevel(ch, *level), "the trigger level of " + name,
-                   FormatQuantityShort(*level, "V"),
-                   "within the range: " + FormatQuantityShort(-range, "V") + " to " +
-                       FormatQuantityShort(range, "V") + " on the " +
-                       FormatQuantityShort(range, "V") + " range");
+      CheckSetting(SetTriggerLevel(ch, *level), "the trigger level of " + name, FormatVolts(*level),
+                   "within the range: " + FormatVolts(-range) + " to " + FormatVolts(range) +
+                       " on the " + FormatVolts(range) + " range");
       level_sensitivity_[channel - 1] = range;
     }
-    if (options_.hysteresis) {
+    // The hysteresis is admitted against the level in force, so it follows the level.
+    if (options_.hysteresis && level) {
       double present_level = 0.0;
       GetTriggerLevel(ch, &present_level);
       const char* rule = options_.trigger.falling ? "level + hysteresis must stay at or below "
                                                   : "level - hysteresis must stay at or above ";
       CheckSetting(SetTriggerHys(ch, *options_.hysteresis), "the trigger hysteresis of " + name,
-                   FormatQuantityShort(*options_.hysteresis, "V"),
-                   std::string(rule) +
-                       FormatQuantityShort(options_.trigger.falling ? range : -range, "V") +
-                       " with the level at " + FormatQuantityShort(present_level, "V"));
+                   FormatVolts(*options_.hysteresis),
+                   std::string(rule) + FormatVolts(options_.trigger.falling ? range : -range) +
+                       " with the level at " + FormatVolts(present_level));
     }
   }
 }
@@ -311,8 +313,9 @@ void Acquisition::SettleAutomaticSettings() {
     // triggers at 0 V.
     for (const int channel : unset_levels) trigger_levels_[channel - 1] = 0.0;
     if (!unset_levels.empty()) {
-      session_.Note("a long capture triggers at 0 V unless a level is given (--trigger "
-                    "SOURCE:rising:LEVEL)");
+      session_.Note(
+          "a long capture triggers at 0 V unless a level is given (--trigger "
+          "SOURCE:rising:LEVEL)");
       ApplyTriggerLevels();
     }
     return;
@@ -329,8 +332,15 @@ void Acquisition::SettleAutomaticSettings() {
     if (!auto_range || (record > 0 && ranges == previous)) break;
     previous = ranges;
   }
-  // Half way between the extremes of the last free-running record, on the range it used.
+  // Half way between the extremes of the last free-running record, on the range it used; a
+  // channel that is not recorded has no record to look at.
   for (const int channel : unset_levels) {
+    if ((options_.channel_mask & (1 << (channel - 1))) == 0) {
+      trigger_levels_[channel - 1] = 0.0;
+      session_.Note(ChannelName(channel) + " is not recorded: it triggers at 0 V unless a level "
+                                           "is given");
+      continue;
+    }
     const std::vector<double>& volts = volts_[channel - 1];
     const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
     trigger_levels_[channel - 1] = volts.empty() ? 0.0 : (*low + *high) / 2.0;
@@ -368,25 +378,22 @@ void Acquisition::CaptureBlocking() {
 
 void Acquisition::CaptureBlock() {
   const double record_seconds = RecordSeconds();
-  const double pre_seconds = (static_cast<double>(GetRecordLength()) - GetPostSamples()) /
-                             std::max(achieved_rate_, 1e-9);
+  const double pre_seconds =
+      (static_cast<double>(GetRecordLength()) - GetPostSamples()) / std::max(achieved_rate_, 1e-9);
   const double post_seconds = record_seconds - pre_seconds;
   const bool free_running = options_.trigger.source == TriggerSourceOption::kNone;
   // The board needs its samples before the trigger before a trigger can count.
-  const double force_after = options_.timeout_ms == kNoTimeout
-                                 ? -1.0
-                                 : pre_seconds + options_.timeout_ms / 1000.0;
-  const std::uint32_t max_poll =
-      session_.virtual_clock() ? kMaxVirtualPollMs : kMaxRealPollMs;
+  const double force_after =
+      options_.timeout_ms == kNoTimeout ? -1.0 : pre_seconds + options_.timeout_ms / 1000.0;
+  const std::uint32_t max_poll = session_.virtual_clock() ? kMaxVirtualPollMs : kMaxRealPollMs;
   const auto poll_ms = static_cast<std::uint32_t>(
       std::clamp(record_seconds * 1000.0 / 50.0, 1.0, static_cast<double>(max_poll)));
 
   CheckCall(ADC_Start(), "arming the board failed");
   BoardTime time(session_.virtual_clock());
-  CaptureProgress progress(
-      LongCapture(), record_seconds,
-      "recording " + std::to_string(options_.length) + " samples at " +
-          FormatQuantityShort(achieved_rate_, "Hz", 4));
+  CaptureProgress progress(LongCapture(), record_seconds,
+                           "recording " + std::to_string(options_.length) + " samples at " +
+                               FormatQuantityShort(achieved_rate_, "Hz", 4));
   std::optional<double> triggered_at;
   if (free_running) triggered_at = 0.0;
   bool said_waiting = false;
@@ -424,10 +431,12 @@ Record Acquisition::ReadBack() {
   Record record;
   record.sample_rate = GetSampleFrequencyF();
   record.asked_rate = asked_rate_;
-  const std::int32_t length = GetRecordLength();
+  // The buffers were sized for the length asked for; the board reports the one it used.
+  const std::int32_t length =
+      std::min(GetRecordLength(), static_cast<std::int32_t>(volts_[0].size()));
   const std::int32_t post = GetPostSamples();
   record.length = static_cast<std::size_t>(std::max(0, length));
-  record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, length));
+  record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, std::max(0, length)));
   record.backend = session_.BackendDescription();
   record.timestamp = Timestamp();
   std::array<std::optional<double>, kChannelCount> levels{};
@@ -452,17 +461,10 @@ Record Acquisition::ReadBack() {
     if (GetCoupling(ch, &flag) == StatusOk) trace.ac_coupled = flag != 0;
     GetDcLevel(ch, &trace.dc_level);
     if (!trace.recorded) continue;
-    trace.volts.assign(volts_[channel - 1].begin(),
-                       volts_[channel - 1].begin() +
-                           std::min(record.length, volts_[channel - 1].size()));
-    trace.raw.assign(raw_[channel - 1].begin(),
-                     raw_[channel - 1].begin() + std::min(record.length, raw_[channel - 1].size()));
+    const auto count = static_cast<std::ptrdiff_t>(record.length);
+    trace.volts.assign(volts_[channel - 1].begin(), volts_[channel - 1].begin() + count);
+    trace.raw.assign(raw_[channel - 1].begin(), raw_[channel - 1].begin() + count);
   }
-  record.length = std::min({record.length, record.channels[0].recorded
-                                               ? record.channels[0].volts.size()
-                                               : record.length,
-                            record.channels[1].recorded ? record.channels[1].volts.size()
-                                                        : record.length});
   return record;
 }
 
@@ -502,7 +504,9 @@ void Acquisition::StartContinuous() {
   CheckCall(DoMeasure(-1), "starting continuous acquisition failed");
 }
 
-void Acquisition::StopContinuous() { DoMeasure(0); }
+void Acquisition::StopContinuous() {
+  DoMeasure(0);
+}
 
 Record Acquisition::Latest() {
   CheckCall(GetMeasurement(volts_[0].data(), volts_[1].data()), "reading the record failed");

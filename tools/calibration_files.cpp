@@ -45,8 +45,8 @@ CalibrationFile Inspect(const std::filesystem::path& file) {
 
 // The files are little-endian records, as the driver writes them.
 template <typename T>
-bool ReadRecord(const std::filesystem::path& file, std::array<std::array<T, kRanges>,
-                                                               kCalibrationRows>& table) {
+bool ReadRecord(const std::filesystem::path& file,
+                std::array<std::array<T, kRanges>, kCalibrationRows>& table) {
   std::ifstream in(file, std::ios::binary);
   std::array<unsigned char, sizeof(T) * kRanges * kCalibrationRows> bytes{};
   if (!in.read(reinterpret_cast<char*>(bytes.data()), bytes.size())) return false;
@@ -76,6 +76,7 @@ std::string SummaryLine(const CalibrationTables& tables) {
         std::minmax_element(tables.gain_trim[row].begin(), tables.gain_trim[row].end());
     line += std::string("  ") + kRowNames[row] + " " + std::to_string(*low) + ".." +
             std::to_string(*high);
+    if (*low < kLowestTrim || *high > kHighestTrim) line += " (out of limits)";
   }
   line += "   (neutral " + std::to_string(kNeutralTrim) + ", usable " +
           std::to_string(kLowestTrim) + ".." + std::to_string(kHighestTrim) + ")\n";
@@ -90,7 +91,7 @@ std::string SummaryLine(const CalibrationTables& tables) {
 }
 
 std::string FullTables(const CalibrationTables& tables) {
-  std::string out = "  range (V)           ";
+  std::string out = "  range (V)                     ";
   for (const char* name : kRangeNames) {
     char cell[16];
     std::snprintf(cell, sizeof cell, "%7s", name);
@@ -98,15 +99,15 @@ std::string FullTables(const CalibrationTables& tables) {
   }
   out += "\n";
   for (int row = 0; row < kCalibrationRows; ++row) {
-    char label[32];
-    std::snprintf(label, sizeof label, "  %-18s  ", (std::string(kRowNames[row]) + " trim").c_str());
+    char label[48];
+    std::snprintf(label, sizeof label, "  %-30s", (std::string(kRowNames[row]) + " trim").c_str());
     out += label;
     for (const std::int32_t trim : tables.gain_trim[row]) out += Format("%7.0f", trim);
     out += "\n";
   }
   for (int row = 0; row < kCalibrationRows; ++row) {
-    char label[40];
-    std::snprintf(label, sizeof label, "  %-18s  ",
+    char label[48];
+    std::snprintf(label, sizeof label, "  %-30s",
                   (std::string(kRowNames[row]) + " offset mV").c_str());
     out += label;
     for (const double offset : tables.offset_volts[row]) out += Format("%7.2f", offset * 1e3);

@@ -24,12 +24,15 @@ constexpr const char* kShowCursor = "\x1b[?25h";
 constexpr const char* kClearScreen = "\x1b[2J";
 constexpr const char* kHome = "\x1b[H";
 constexpr const char* kClearToEnd = "\x1b[J";
+constexpr const char* kClearToLineEnd = "\x1b[K";
 // On the virtual clock the pump is asked for one acquisition-timer interval at a time, so the
 // time the host counts stays close to the board's.
 constexpr std::uint32_t kTimerIntervalMs = 6;
 constexpr std::uint32_t kMaxRealPumpMs = 20;
 
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) != 0;
+}
 
 // Colours only on a terminal that has them, and never when NO_COLOR is set.
 bool UseColor() {
@@ -59,6 +62,43 @@ void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) 
                  RecordStatistics(record));
   }
 }
+
+// The terminal of `watch`: the cursor hidden while frames are drawn over each other, and back
+// however the run ends.
+class LiveScreen {
+ public:
+  explicit LiveScreen(bool terminal) : terminal_(terminal) {
+    if (terminal_) std::cout << kHideCursor << kClearScreen;
+  }
+  ~LiveScreen() {
+    if (terminal_) std::cout << kShowCursor;
+    std::cout.flush();
+  }
+  LiveScreen(const LiveScreen&) = delete;
+  LiveScreen& operator=(const LiveScreen&) = delete;
+
+  void BeginFrame() {
+    if (terminal_) std::cout << kHome;
+  }
+  // Each line clears what the frame before left to its right.
+  void Print(const std::string& text) {
+    if (!terminal_) {
+      std::cout << text;
+      return;
+    }
+    for (const char c : text) {
+      if (c == '\n') std::cout << kClearToLineEnd;
+      std::cout << c;
+    }
+  }
+  void EndFrame() {
+    std::cout << (terminal_ ? kClearToEnd : "\n");
+    std::cout.flush();
+  }
+
+ private:
+  bool terminal_;
+};
 
 // Buffers that never changed since the acquisition started hold no record of it yet.
 bool SameSamples(const Record& a, const Record& b) {
@@ -90,7 +130,8 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
   Acquisition board(session, acquisition);
   board.Configure();
   // A CSV or raw listing on stdout replaces the plot there.
-  const bool samples_on_stdout = outputs.csv_path == "-" || (outputs.raw && outputs.csv_path.empty());
+  const bool samples_on_stdout =
+      outputs.csv_path == "-" || (outputs.raw && outputs.csv_path.empty());
   const PlotStyle style = ForTerminal(outputs.plot);
   for (int index = 1; index <= outputs.count; ++index) {
     const Record record = board.Capture();
@@ -120,12 +161,11 @@ int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisitio
   board.Configure();
   board.StartContinuous();
   const Record before = board.Latest();
-  const bool terminal = StdoutIsTerminal();
   const PlotStyle style = ForTerminal(watch.plot);
   // A record that has not come after its own length, the time-out and a second is shown as it
   // is: a flat input may give the same samples every time.
   const double first_record_by = board.RecordSeconds() + acquisition.timeout_ms / 1000.0 + 1.0;
-  if (terminal) std::cout << kHideCursor << kClearScreen;
+  LiveScreen screen(StdoutIsTerminal());
 
   BoardTime time(session.virtual_clock());
   bool seen_record = false;
@@ -138,27 +178,20 @@ int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisitio
     if (Interrupted()) break;
     const Record record = board.Latest();
     seen_record = seen_record || !SameSamples(record, before) || time.Elapsed() > first_record_by;
-    if (terminal) std::cout << kHome;
+    screen.BeginFrame();
     if (seen_record) {
-      std::cout << RenderPlot(record, style) << "\n"
-                << RenderStatistics(record, RecordStatistics(record));
+      screen.Print(RenderPlot(record, style) + "\n" +
+                   RenderStatistics(record, RecordStatistics(record)));
     } else {
-      std::cout << "waiting for the first record ...\n";
+      screen.Print("waiting for the first record ...\n");
     }
     ++frames;
-    std::cout << "watch: " << FormatDuration(time.Elapsed()) << ", frame " << frames
-              << "; Ctrl-C stops\n";
-    if (terminal) {
-      std::cout << kClearToEnd;
-    } else {
-      std::cout << "\n";
-    }
-    std::cout.flush();
+    screen.Print("watch: " + FormatDuration(time.Elapsed()) + ", frame " +
+                 std::to_string(frames) + "; Ctrl-C stops\n");
+    screen.EndFrame();
     if (watch.frames > 0 && frames >= watch.frames) break;
   }
   board.StopContinuous();
-  if (terminal) std::cout << kShowCursor;
-  std::cout.flush();
   session.Close();
   return static_cast<int>(ExitCode::kOk);
 }

@@ -27,7 +27,9 @@ std::string Ranges() {
   std::string text;
   for (const double range : ranges) {
     if (range == 0.0) break;
-    text += (text.empty() ? "" : " ") + FormatQuantityShort(range, "", 3);
+    char number[16];
+    std::snprintf(number, sizeof number, "%g", range);
+    text += (text.empty() ? "" : " ") + std::string(number);
   }
   return text + " V full scale";
 }
@@ -47,12 +49,14 @@ std::string Generator() {
   return text;
 }
 
-void PrintBoard(const Session& session) {
+void PrintBoard() {
   std::uint16_t channels = 0;
   GetNrChannels(&channels);
   Row("channels", std::to_string(channels));
   Row("ranges", Ranges());
-  Row("sample rate", FormatQuantityShort(kMinSampleRate, "Hz", 3) + " to " +
+  char slowest[16];
+  std::snprintf(slowest, sizeof slowest, "%.2f Hz", kMinSampleRate);
+  Row("sample rate", std::string(slowest) + " to " +
                          FormatQuantityShort(GetMaxSampleFrequencyF(), "Hz", 3) +
                          " (20, 10, 4 MHz; 4 MHz / N; 40 kHz / N)");
   Row("record length", "up to " + std::to_string(GetMaxRecordLength()) + " samples");
@@ -62,7 +66,6 @@ void PrintBoard(const Session& session) {
   Row("serial number",
       GetSerialNumber(&serial) == StatusOk ? std::to_string(serial) : "not readable");
   Row("trigger", "ch1, ch2, ext, and, or, none; rising or falling");
-  (void)session;
 }
 
 }  // namespace
@@ -70,22 +73,22 @@ void PrintBoard(const Session& session) {
 int RunInfo(const BackendOptions& backend, bool full_tables) {
   Session session(backend, ClockUse::kInstant);
   const std::uint16_t status = session.TryOpen();
-  Row("backend", session.simulated() ? "simulated board (no hardware needed)"
-                                     : "real hardware (port I/O)");
+  Row("backend",
+      session.simulated() ? "simulated board (no hardware needed)" : "real hardware (port I/O)");
   Row("clock", session.virtual_clock() ? "virtual (waits cost no time)" : "real");
   char address[16];
   std::snprintf(address, sizeof address, "0x%X", session.address());
   Row("base address", address);
   if (status == StatusOk) {
     Row("board", "answered");
-    PrintBoard(session);
+    PrintBoard();
   } else {
     Row("board", std::string("no answer (") + std::string(StatusName(status)) + ")");
   }
   session.Close();
-  std::printf("%s", DescribeCalibration(ReadCalibrationState(session.state_directory()),
-                                        full_tables)
-                        .c_str());
+  std::printf(
+      "%s",
+      DescribeCalibration(ReadCalibrationState(session.state_directory()), full_tables).c_str());
   return static_cast<int>(status == StatusOk ? ExitCode::kOk : ExitCodeFor(status));
 }
 
@@ -97,8 +100,7 @@ int RunCalibrate(const BackendOptions& backend) {
                                            "; the previous calibration files are kept");
   }
   std::printf("calibration done\n%s",
-              DescribeCalibration(ReadCalibrationState(session.state_directory()), false)
-                  .c_str());
+              DescribeCalibration(ReadCalibrationState(session.state_directory()), false).c_str());
   return static_cast<int>(ExitCode::kOk);
 }
 
@@ -117,8 +119,9 @@ int RunGenerator(const BackendOptions& backend, double frequency) {
     std::printf("\n");
   }
   if (session.simulated()) {
-    session.Note("the simulated board's output lasts only while vm316 runs; "
-                 "`vm316 measure --generator HZ` shows it");
+    session.Note(
+        "the simulated board's output lasts only while vm316 runs; "
+        "`vm316 measure --generator HZ` shows it");
   }
   return static_cast<int>(ExitCode::kOk);
 }

@@ -5,8 +5,6 @@
 #include <iostream>
 
 #include "errors.h"
-#include "terminal_plot.h"
-#include "units.h"
 
 namespace vm316::cli {
 namespace {
@@ -30,9 +28,8 @@ void WriteSettings(std::ostream& out, const Record& record) {
     const ChannelRecord& trace = record.channels[channel];
     if (!trace.recorded) continue;
     out << "# ch" << channel + 1 << ": range " << Number(trace.sensitivity, 6) << " V"
-        << (trace.auto_range ? " (auto)" : "") << ", coupling "
-        << (trace.ac_coupled ? "ac" : "dc") << ", dc_level " << Number(trace.dc_level, 6)
-        << " V\n";
+        << (trace.auto_range ? " (auto)" : "") << ", coupling " << (trace.ac_coupled ? "ac" : "dc")
+        << ", dc_level " << Number(trace.dc_level, 6) << " V\n";
   }
 }
 

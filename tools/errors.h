@@ -20,8 +20,7 @@ enum class ExitCode : int {
 
 class CliError : public std::runtime_error {
  public:
-  CliError(ExitCode code, const std::string& message)
-      : std::runtime_error(message), code_(code) {}
+  CliError(ExitCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
   ExitCode code() const { return code_; }
 
  private:

@@ -34,10 +34,16 @@ void InstallInterruptHandler() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() {
+  return g_interrupted != 0;
+}
 
-BlockingCallScope::BlockingCallScope() { g_in_blocking_call = 1; }
+BlockingCallScope::BlockingCallScope() {
+  g_in_blocking_call = 1;
+}
 
-BlockingCallScope::~BlockingCallScope() { g_in_blocking_call = 0; }
+BlockingCallScope::~BlockingCallScope() {
+  g_in_blocking_call = 0;
+}
 
 }  // namespace vm316::cli

@@ -29,6 +29,12 @@ CLI::Validator Checked(Parser parser, const std::string& name) {
       "", name);
 }
 
+// A CLI11 check whose description stays out of the help, which says the limits in words.
+CLI::Validator Quiet(CLI::Validator validator) {
+  validator.description("");
+  return validator;
+}
+
 template <typename Apply>
 CLI::Validator CheckedAssignment(Apply apply, const std::string& name) {
   return Checked(
@@ -58,6 +64,7 @@ struct AcquisitionText {
 void AddAcquisitionOptions(CLI::App* command, AcquisitionText& text, bool with_style) {
   command->add_option("--channels", text.channels, "channels to record: 1, 2 or 12")
       ->check(Checked(ParseChannelMask, "CHANNELS"))
+      ->type_name("1|2|12")
       ->capture_default_str();
   command->add_option("--rate", text.rate, "sample rate in Hz, with k or M (100k, 2.5M)")
       ->check(Checked(ParseRate, "RATE"))
@@ -66,9 +73,10 @@ void AddAcquisitionOptions(CLI::App* command, AcquisitionText& text, bool with_s
   command->add_option("--length", text.length, "record length in samples (2 .. 32760)")
       ->type_name("N")
       ->capture_default_str();
-  command->add_option("--post", text.post,
-                      "samples after the trigger (default: all; the board records from the arm on, so "
-                      "earlier samples are real only when the trigger comes late enough)")
+  command
+      ->add_option("--post", text.post,
+                   "samples after the trigger (default: all; the board records from the arm on, so "
+                   "earlier samples are real only when the trigger comes late enough)")
       ->type_name("N");
   command->add_option("--range", text.ranges, "full scale of a channel, or auto (repeatable)")
       ->check(CheckedAssignment(ApplyRange, "RANGE"))
@@ -109,11 +117,19 @@ void AddAcquisitionOptions(CLI::App* command, AcquisitionText& text, bool with_s
                    "1 kHz when an input is wired to it)")
       ->check(Checked(ParseGeneratorFrequency, "HZ"))
       ->type_name("HZ|off");
-  command->add_option("--width", text.width, "plot width in characters")
-      ->check(CLI::Range(kMinPlotWidth, kMaxPlotWidth))
+  command
+      ->add_option("--width", text.width,
+                   "plot width in characters (" + std::to_string(kMinPlotWidth) + " .. " +
+                       std::to_string(kMaxPlotWidth) + ")")
+      ->check(Quiet(CLI::Range(kMinPlotWidth, kMaxPlotWidth)))
+      ->type_name("N")
       ->capture_default_str();
-  command->add_option("--height", text.height, "plot height in lines")
-      ->check(CLI::Range(kMinPlotHeight, kMaxPlotHeight))
+  command
+      ->add_option("--height", text.height,
+                   "plot height in lines (" + std::to_string(kMinPlotHeight) + " .. " +
+                       std::to_string(kMaxPlotHeight) + ")")
+      ->check(Quiet(CLI::Range(kMinPlotHeight, kMaxPlotHeight)))
+      ->type_name("N")
       ->capture_default_str();
 }
 
@@ -163,20 +179,36 @@ CLI::App* ParsedSubcommand(CLI::App& app) {
 
 int Usage(CLI::App& app, const CLI::ParseError& error) {
   if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
-  std::fprintf(stderr, "vm316: %s\n\n", error.what());
   CLI::App* command = ParsedSubcommand(app);
-  std::fprintf(stderr, "%s", (command != nullptr ? command : &app)->help().c_str());
+  const std::vector<std::string> unknown = app.remaining();
+  if (command == nullptr && !unknown.empty()) {
+    // CLI11 reports a missing subcommand before the word it did not know.
+    std::fprintf(stderr, "vm316: unknown subcommand \"%s\"\n\n", unknown.front().c_str());
+  } else {
+    std::fprintf(stderr, "vm316: %s\n\n", error.what());
+  }
+  std::fprintf(stderr, "%s",
+               command != nullptr ? command->help("vm316").c_str() : app.help().c_str());
   return static_cast<int>(ExitCode::kUsage);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"vm316: the two-channel 20 MHz oscilloscope board from a terminal.\n"
-               "Without --port the simulated board is used, with channel 1 on the board's "
-               "square-wave output and channel 2 on a 50 Hz sine.",
-               "vm316"};
+  CLI::App app{
+      "vm316: the two-channel 20 MHz oscilloscope board from a terminal.\n"
+      "Without --port the simulated board is used, with channel 1 on the board's "
+      "square-wave output and channel 2 on a 50 Hz sine.",
+      "vm316"};
   app.set_version_flag("--version", kVersion);
+  app.footer(
+      "\nExamples:\n"
+      "  vm316 measure                          the demonstration: a record in the terminal\n"
+      "  vm316 measure -o cap.csv --svg cap.svg  the same, saved as CSV and drawn as SVG\n"
+      "  vm316 measure --sim-ch1 sine:freq=1000,amp=0.5 --range 1=0.8 --rate 1M\n"
+      "  vm316 watch                            live, until Ctrl-C\n"
+      "  vm316 info                             board, limits and calibration\n"
+      "Each subcommand has its own --help.");
   app.require_subcommand(1);
   app.fallthrough();
 
@@ -209,13 +241,14 @@ int main(int argc, char** argv) {
   MeasureOutputs outputs;
   AddAcquisitionOptions(measure, measure_text, true);
   measure->add_option("-n,--count", outputs.count, "number of records")
-      ->check(CLI::PositiveNumber)
+      ->check(Quiet(CLI::PositiveNumber))
+      ->type_name("N")
       ->capture_default_str();
-  measure->add_option("-o,--output", outputs.csv_path,
-                      "write the record as CSV (- for stdout); numbered with --count")
+  measure
+      ->add_option("-o,--output", outputs.csv_path,
+                   "write the record as CSV (- for stdout); numbered with --count")
       ->type_name("FILE.csv");
-  measure->add_option("--svg", outputs.svg_path, "draw the record as SVG")
-      ->type_name("FILE.svg");
+  measure->add_option("--svg", outputs.svg_path, "draw the record as SVG")->type_name("FILE.svg");
   measure->add_flag("--raw", outputs.raw,
                     "raw sample codes instead of volts (on stdout when there is no -o)");
 
@@ -224,10 +257,12 @@ int main(int argc, char** argv) {
   WatchOptions watch_options;
   AddAcquisitionOptions(watch, watch_text, false);
   watch->add_option("--interval", watch_options.interval_ms, "refresh interval in milliseconds")
-      ->check(CLI::Range(10, 60000))
+      ->check(Quiet(CLI::Range(10, 60000)))
+      ->type_name("MS")
       ->capture_default_str();
   watch->add_option("--frames", watch_options.frames, "stop after this many refreshes")
-      ->check(CLI::NonNegativeNumber);
+      ->check(Quiet(CLI::NonNegativeNumber))
+      ->type_name("N");
 
   app.add_subcommand("calibrate",
                      "calibrate the front end now; the current files stay until it succeeds");
@@ -238,6 +273,9 @@ int main(int argc, char** argv) {
       ->check(Checked(ParseGeneratorFrequency, "HZ"))
       ->type_name("HZ|off")
       ->required();
+
+  // The examples belong to the top-level help only.
+  for (CLI::App* command : app.get_subcommands({})) command->footer("");
 
   try {
     app.parse(argc, argv);

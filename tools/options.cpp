@@ -60,8 +60,7 @@ std::optional<double> ParseRate(std::string_view text, std::string* error) {
 
 std::optional<double> ParseVolts(std::string_view text, std::string* error) {
   if (const std::optional<double> volts = ParseQuantity(text, "V")) return volts;
-  Fail(error, "a voltage is a number of volts (0.5, 500m, -2V), not \"" + std::string(text) +
-                  "\"");
+  Fail(error, "a voltage is a number of volts (0.5, 500m, -2V), not \"" + std::string(text) + "\"");
   return std::nullopt;
 }
 
@@ -69,14 +68,14 @@ std::optional<std::pair<int, std::string>> ParseChannelAssignment(std::string_vi
                                                                   std::string* error) {
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos) {
-    Fail(error, "expected CH=VALUE (for example 1=2 or ch2=auto), not \"" + std::string(text) +
-                    "\"");
+    Fail(error,
+         "expected CH=VALUE (for example 1=2 or ch2=auto), not \"" + std::string(text) + "\"");
     return std::nullopt;
   }
   const std::optional<int> channel = ParseChannel(text.substr(0, equals));
   if (!channel) {
-    Fail(error, "the channel before '=' must be 1 or 2 (or ch1, ch2) in \"" + std::string(text) +
-                    "\"");
+    Fail(error,
+         "the channel before '=' must be 1 or 2 (or ch1, ch2) in \"" + std::string(text) + "\"");
     return std::nullopt;
   }
   return std::make_pair(*channel, std::string(text.substr(equals + 1)));
@@ -93,8 +92,9 @@ bool ApplyRange(std::string_view text, std::array<ChannelOption, kChannelCount>&
     return true;
   }
   const std::optional<double> volts = ParseQuantity(assignment->second, "V");
-  if (!volts) return Fail(error, "a range is a full scale in volts or auto, not \"" +
-                                     assignment->second + "\"");
+  if (!volts)
+    return Fail(error,
+                "a range is a full scale in volts or auto, not \"" + assignment->second + "\"");
   channel.range = volts;
   channel.auto_range = false;
   return true;
@@ -173,7 +173,8 @@ std::optional<TriggerOption> ParseTrigger(std::string_view text, std::string* er
     return std::nullopt;
   }
   if (trigger.source == TriggerSourceOption::kExternal && trigger.level) {
-    Fail(error, "the external trigger input has a fixed logic threshold (1.4 V); it takes no level");
+    Fail(error,
+         "the external trigger input has a fixed logic threshold (1.4 V); it takes no level");
     return std::nullopt;
   }
   return trigger;
@@ -191,10 +192,10 @@ std::optional<std::int64_t> ParseTimeout(std::string_view text, std::string* err
   } else {
     milliseconds = ParseQuantity(lower, "");
   }
-  if (!milliseconds || *milliseconds < 0.0 ||
-      *milliseconds > static_cast<double>(kMaxTimeoutMs)) {
-    Fail(error, "the time-out is a number of milliseconds (0 .. 4294967294, or 2s) or none, not \"" +
-                    std::string(text) + "\"");
+  if (!milliseconds || *milliseconds < 0.0 || *milliseconds > static_cast<double>(kMaxTimeoutMs)) {
+    Fail(error,
+         "the time-out is a number of milliseconds (0 .. 4294967294, or 2s) or none, not \"" +
+             std::string(text) + "\"");
     return std::nullopt;
   }
   return static_cast<std::int64_t>(*milliseconds + 0.5);
@@ -222,8 +223,8 @@ std::optional<std::uint16_t> ParsePortAddress(std::string_view text, std::string
   char* end = nullptr;
   const unsigned long value = std::strtoul(copy.c_str(), &end, 0);
   if (copy.empty() || end != copy.c_str() + copy.size() || value > 0xFFFF || copy[0] == '-') {
-    Fail(error, "a port base address is a number from 0 to 0xFFFF (0x378, 888), not \"" + copy +
-                    "\"");
+    Fail(error,
+         "a port base address is a number from 0 to 0xFFFF (0x378, 888), not \"" + copy + "\"");
     return std::nullopt;
   }
   return static_cast<std::uint16_t>(value);
@@ -234,7 +235,7 @@ std::string DescribeTrigger(const TriggerOption& trigger,
   const char* slope = trigger.falling ? "falling" : "rising";
   auto level = [&levels](int channel) {
     const std::optional<double>& volts = levels[channel - 1];
-    return volts ? " " + FormatQuantityShort(*volts, "V", 3) : std::string();
+    return volts ? " " + FormatVolts(*volts) : std::string();
   };
   switch (trigger.source) {
     case TriggerSourceOption::kCh1:

@@ -63,9 +63,8 @@ AxisScale VoltageScale(const Record& record, int wanted_divisions) {
   }
   if (!std::isfinite(min)) return NiceScale(-1.0, 1.0, wanted_divisions, 2.0);
   // A flat trace is shown on a span of a quarter of its range, like a scope at rest.
-  const double flat_span = std::isfinite(smallest_range) && smallest_range > 0.0
-                               ? smallest_range / 4.0
-                               : 0.1;
+  const double flat_span =
+      std::isfinite(smallest_range) && smallest_range > 0.0 ? smallest_range / 4.0 : 0.1;
   return NiceScale(min, max, wanted_divisions, flat_span);
 }
 

@@ -33,7 +33,9 @@ std::string Hex(std::uint16_t address) {
   return text;
 }
 
-void SetVariable(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+void SetVariable(const char* name, const std::string& value) {
+  setenv(name, value.c_str(), 1);
+}
 
 void HandleNotice(int kind, const char* caption, const char* text, void* context) {
   static_cast<Session*>(context)->OnNotice(kind, caption, text);
@@ -41,8 +43,9 @@ void HandleNotice(int kind, const char* caption, const char* text, void* context
 
 // The driver names the environment variables the signals came in; the user gave options.
 std::string InOptionTerms(std::string text) {
-  static constexpr std::pair<const char*, const char*> kNames[] = {
-      {"VM316_SIM_CH1", "--sim-ch1"}, {"VM316_SIM_CH2", "--sim-ch2"}, {"VM316_SIM_EXT", "--sim-ext"}};
+  static constexpr std::pair<const char*, const char*> kNames[] = {{"VM316_SIM_CH1", "--sim-ch1"},
+                                                                   {"VM316_SIM_CH2", "--sim-ch2"},
+                                                                   {"VM316_SIM_EXT", "--sim-ext"}};
   for (const auto& [variable, option] : kNames) {
     const std::size_t at = text.find(variable);
     if (at != std::string::npos) text.replace(at, std::string(variable).size(), option);
@@ -114,7 +117,7 @@ void Session::Note(const std::string& text) const {
   if (!options_.quiet) std::fprintf(stderr, "vm316: %s\n", text.c_str());
 }
 
-void Session::OnNotice(int kind, const char* caption, const char* text) {
+void Session::OnNotice(int kind, const char* /*caption*/, const char* text) {
   switch (kind) {
     case VM316_NOTICE_MESSAGE_BOX:
       if (in_bringup_) {
@@ -138,7 +141,6 @@ void Session::OnNotice(int kind, const char* caption, const char* text) {
     default:
       break;
   }
-  (void)caption;
 }
 
 void Session::SetSignals(bool grounded) const {
@@ -165,10 +167,23 @@ std::uint16_t Session::Bringup(bool grounded) {
 std::string Session::DriverMessages() const {
   std::string text;
   for (const std::string& message : messages_) text += (text.empty() ? "" : "; ") + message;
+  // One line, however the driver broke its texts.
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
   return text;
 }
 
-bool Session::CalibrationFailed() const { return calibrated_ && (beeped_ || !messages_.empty()); }
+std::string Session::NoAnswer() const {
+  std::string text = simulated() ? "the simulated board does not answer at " + Hex(address_)
+                                 : "no board answers at port " + Hex(address_);
+  if (!messages_.empty()) text += ": " + DriverMessages();
+  return text;
+}
+
+bool Session::CalibrationFailed() const {
+  return calibrated_ && (beeped_ || !messages_.empty());
+}
 
 void Session::EnterStateDirectory() {
   std::error_code error;
@@ -189,29 +204,27 @@ std::uint16_t Session::TryOpen() {
   if (simulated() && !CalibrationCurrent(state_directory_)) {
     const std::uint16_t status = Bringup(true);
     if (status != StatusOk) return status;
-    if (CalibrationFailed()) Note("warning: " + DriverMessages());
+    // A failed calibration, or a value of the environment the driver did not take.
+    if (!messages_.empty()) Note("warning: " + DriverMessages());
     Close();
   }
   const std::uint16_t status = Bringup(false);
-  if (status == StatusOk && CalibrationFailed()) Note("warning: " + DriverMessages());
+  if (status == StatusOk && !messages_.empty()) Note("warning: " + DriverMessages());
   return status;
 }
 
 void Session::Open() {
   const std::uint16_t status = TryOpen();
   if (status == StatusOk) return;
-  std::string message = "no board answers at " + BackendDescription();
-  if (!messages_.empty()) message += ": " + DriverMessages();
-  throw CliError(ExitCodeFor(status), message);
+  throw CliError(ExitCodeFor(status), NoAnswer());
 }
 
 Session::CalibrationResult Session::Recalibrate() {
   EnterStateDirectory();
   std::string pattern = (state_directory_ / "calibration-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
-    throw CliError(ExitCode::kFailure,
-                   "cannot make a directory for the new calibration in " +
-                       state_directory_.string());
+    throw CliError(ExitCode::kFailure, "cannot make a directory for the new calibration in " +
+                                           state_directory_.string());
   }
   const fs::path scratch = pattern;
   std::error_code error;
@@ -224,9 +237,7 @@ Session::CalibrationResult Session::Recalibrate() {
   CalibrationResult result;
   if (status != StatusOk) {
     RemoveQuietly(scratch);
-    std::string message = "no board answers at " + BackendDescription();
-    if (!messages_.empty()) message += ": " + DriverMessages();
-    throw CliError(ExitCodeFor(status), message);
+    throw CliError(ExitCodeFor(status), NoAnswer());
   }
   const fs::path new_gains = scratch / kGainTrimFile;
   const fs::path new_offsets = scratch / kOffsetFile;

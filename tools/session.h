@@ -62,6 +62,8 @@ class Session {
   // A calibration ran and the driver beeped or showed a text: it did not succeed.
   bool CalibrationFailed() const;
   std::string DriverMessages() const;
+  // "the simulated board does not answer at 0x378: <what the driver said>".
+  std::string NoAnswer() const;
 
   BackendOptions options_;
   bool virtual_clock_ = false;

@@ -29,9 +29,7 @@ constexpr std::array<const char*, kChannelCount> kTraceColor = {"#d4a000", "#009
 struct Frame {
   AxisScale time;
   AxisScale volts;
-  double X(double t) const {
-    return kLeft + (t - time.low) / (time.high - time.low) * kPlotWidth;
-  }
+  double X(double t) const { return kLeft + (t - time.low) / (time.high - time.low) * kPlotWidth; }
   double Y(double v) const {
     return kTop + (volts.high - v) / (volts.high - volts.low) * kPlotHeight;
   }
@@ -99,8 +97,9 @@ void WriteAxes(std::ostream& out, const Frame& frame) {
   WriteText(out, kLeft + kPlotWidth / 2, kTop + kPlotHeight + 40, "middle",
             "time from the trigger (s)");
   const double mid_y = kTop + kPlotHeight / 2;
-  out << "  <text x=\"20\" y=\"" << Fixed(mid_y) << "\" text-anchor=\"middle\" transform=\"rotate(-90 20 "
-      << Fixed(mid_y) << ")\">voltage (V)</text>\n";
+  out << "  <text x=\"20\" y=\"" << Fixed(mid_y)
+      << "\" text-anchor=\"middle\" transform=\"rotate(-90 20 " << Fixed(mid_y)
+      << ")\">voltage (V)</text>\n";
   out << "  </g>\n";
 }
 
@@ -164,7 +163,8 @@ void WriteTrigger(std::ostream& out, const Record& record, const Frame& frame) {
     const double y = frame.Y(*record.trigger_level);
     out << "    <circle cx=\"" << Fixed(x) << "\" cy=\"" << Fixed(y)
         << "\" r=\"4\" fill=\"none\" stroke=\"#c00000\" stroke-width=\"1.5\"/>\n";
-    out << "    <path d=\"M " << Fixed(kLeft + kPlotWidth) << ' ' << Fixed(y) << " l 10 -6 l 0 12 Z\"/>\n";
+    out << "    <path d=\"M " << Fixed(kLeft + kPlotWidth) << ' ' << Fixed(y)
+        << " l 10 -6 l 0 12 Z\"/>\n";
   }
   out << "  </g>\n";
 }
@@ -178,15 +178,15 @@ void WriteLegend(std::ostream& out, const Record& record,
     if (!trace.recorded) continue;
     const TraceStatistics& s = stats[channel];
     out << "    <line x1=\"" << Fixed(kLeft) << "\" y1=\"" << Fixed(y - 4) << "\" x2=\""
-        << Fixed(kLeft + 24) << "\" y2=\"" << Fixed(y - 4) << "\" stroke=\""
-        << kTraceColor[channel] << "\" stroke-width=\"3\"/>\n";
+        << Fixed(kLeft + 24) << "\" y2=\"" << Fixed(y - 4) << "\" stroke=\"" << kTraceColor[channel]
+        << "\" stroke-width=\"3\"/>\n";
     std::string text = "ch" + std::to_string(channel + 1) + "  " + DescribeChannel(trace) +
                        "   min " + FormatQuantity(s.min, "V") + "   max " +
                        FormatQuantity(s.max, "V") + "   p-p " +
                        FormatQuantity(s.peak_to_peak, "V") + "   mean " +
                        FormatQuantity(s.mean, "V") + "   rms " + FormatQuantity(s.rms, "V") +
                        "   freq " + (s.frequency ? FormatQuantity(*s.frequency, "Hz", 4) : "--");
-    WriteText(out, kLeft + 32, y, "start", text);
+    WriteText(out, kLeft + 32, y, "start", text, " xml:space=\"preserve\"");
     y += 18;
   }
   out << "  </g>\n";
@@ -205,8 +205,8 @@ void WriteSvg(std::ostream& out, const Record& record,
   frame.volts = VoltageScale(record, kWantedVoltDivisions);
 
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
-      << kHeight << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\">\n";
+  out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << kHeight
+      << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\">\n";
   out << "  <title>vm316 capture " << Escaped(record.timestamp) << "</title>\n";
   out << "  <rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   std::string heading = FormatQuantityShort(record.sample_rate, "Hz", 4) + ", " +
@@ -214,7 +214,7 @@ void WriteSvg(std::ostream& out, const Record& record,
                         FormatQuantityShort(record.Duration(), "s", 3) + "), trigger " +
                         record.trigger + ", " + record.backend;
   out << "  <g font-family=\"sans-serif\" font-size=\"14\" fill=\"#202020\">\n";
-  WriteText(out, kLeft, 28, "start", "vm316  " + record.timestamp);
+  WriteText(out, kLeft, 28, "start", "vm316 capture, " + record.timestamp);
   WriteText(out, kLeft, 46, "start", heading, " font-size=\"12\"");
   out << "  </g>\n";
   WriteGrid(out, frame);

@@ -35,8 +35,8 @@ int RowOf(double volts, const AxisScale& scale, int height) {
 
 // Each column shows the span of its samples, joined to the last sample of the column before,
 // so that an edge of a square wave is drawn as the vertical line a scope shows.
-void DrawTrace(std::span<const double> volts, unsigned char bit, const AxisScale& scale,
-               int width, int height, Grid& grid) {
+void DrawTrace(std::span<const double> volts, unsigned char bit, const AxisScale& scale, int width,
+               int height, Grid& grid) {
   const std::size_t count = volts.size();
   if (count == 0) return;
   std::optional<double> previous;
@@ -63,13 +63,37 @@ void DrawTrace(std::span<const double> volts, unsigned char bit, const AxisScale
   }
 }
 
+char Glyph(unsigned char content) {
+  if (content == 0) return ' ';
+  if (content == 3) return kOverlapGlyph;
+  return kTraceGlyph[(content & 1) != 0 ? 0 : 1];
+}
+
+const char* ColorOf(unsigned char content) {
+  if (content == 0) return kResetColor;
+  if (content == 3) return kOverlapColor;
+  return kTraceColor[(content & 1) != 0 ? 0 : 1];
+}
+
 std::string Cell(unsigned char content, bool color) {
-  if (content == 0) return " ";
-  const bool overlap = content == 3;
-  const int channel = (content & 1) != 0 ? 0 : 1;
-  const char glyph = overlap ? kOverlapGlyph : kTraceGlyph[channel];
-  if (!color) return std::string(1, glyph);
-  return std::string(overlap ? kOverlapColor : kTraceColor[channel]) + glyph + kResetColor;
+  if (!color || content == 0) return std::string(1, Glyph(content));
+  return std::string(ColorOf(content)) + Glyph(content) + kResetColor;
+}
+
+// One row of cells; a colour is switched only where it changes.
+std::string Row(const std::vector<unsigned char>& cells, bool color) {
+  std::string row;
+  const char* current = kResetColor;
+  for (const unsigned char content : cells) {
+    if (color && content != 0 && ColorOf(content) != current) {
+      if (current != kResetColor) row += kResetColor;
+      current = ColorOf(content);
+      row += current;
+    }
+    row += Glyph(content);
+  }
+  if (current != kResetColor) row += kResetColor;
+  return row;
 }
 
 std::string Padded(const std::string& text, int width) {
@@ -106,8 +130,8 @@ std::string TimeAxis(const Record& record, int width, int trigger_column) {
   place(end_at, end);
   const std::string zero = "0 s";
   const int zero_at = kLabelWidth + trigger_column - 1;
-  const int start_end = kLabelWidth - static_cast<int>(start.size()) / 2 +
-                        static_cast<int>(start.size());
+  const int start_end =
+      kLabelWidth - static_cast<int>(start.size()) / 2 + static_cast<int>(start.size());
   if (zero_at > start_end + 1 && zero_at + static_cast<int>(zero.size()) < end_at - 1) {
     place(zero_at, zero);
   }
@@ -118,11 +142,11 @@ std::string TimeAxis(const Record& record, int width, int trigger_column) {
 }  // namespace
 
 std::string DescribeChannel(const ChannelRecord& channel) {
-  std::string text = FormatQuantityShort(channel.sensitivity, "V", 3);
+  std::string text = FormatVolts(channel.sensitivity);
   if (channel.auto_range) text = "auto (" + text + ")";
   text += channel.ac_coupled ? " ac" : " dc";
   if (channel.dc_level != 0.0) {
-    text += ", dc level " + FormatQuantityShort(channel.dc_level, "V", 3);
+    text += ", dc level " + FormatVolts(channel.dc_level);
   }
   return text;
 }
@@ -136,8 +160,7 @@ std::string RenderPlot(const Record& record, const PlotStyle& style) {
   for (int channel = 0; channel < kChannelCount; ++channel) {
     const ChannelRecord& trace = record.channels[channel];
     if (trace.recorded) {
-      DrawTrace(trace.volts, static_cast<unsigned char>(1u << channel), scale, width, height,
-                grid);
+      DrawTrace(trace.volts, static_cast<unsigned char>(1u << channel), scale, width, height, grid);
     }
   }
 
@@ -161,8 +184,13 @@ std::string RenderPlot(const Record& record, const PlotStyle& style) {
   for (int row = 0; row < height; ++row) {
     out += Padded(row_labels[row], kLabelWidth - 2);
     out += row_labels[row].empty() ? " |" : " +";
-    for (int column = 0; column < width; ++column) out += Cell(grid[row][column], style.color);
-    if (level_row && *level_row == row) out += "< T";
+    std::string cells = Row(grid[row], style.color);
+    if (level_row && *level_row == row) {
+      cells += "< T";
+    } else {
+      while (!cells.empty() && cells.back() == ' ') cells.pop_back();
+    }
+    out += cells;
     out += "\n";
   }
   std::string axis(static_cast<std::size_t>(width), '-');

@@ -15,14 +15,8 @@ struct Prefix {
 };
 
 // "u" stands for micro so that every output stays plain ASCII; the micro sign is read as well.
-constexpr std::array<Prefix, 8> kPrefixes{{{"p", -12},
-                                           {"n", -9},
-                                           {"u", -6},
-                                           {"\xC2\xB5", -6},
-                                           {"m", -3},
-                                           {"k", 3},
-                                           {"M", 6},
-                                           {"G", 9}}};
+constexpr std::array<Prefix, 8> kPrefixes{
+    {{"p", -12}, {"n", -9}, {"u", -6}, {"\xC2\xB5", -6}, {"m", -3}, {"k", 3}, {"M", 6}, {"G", 9}}};
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
@@ -128,6 +122,12 @@ std::string FormatQuantity(double value, std::string_view unit, int significant)
 
 std::string FormatQuantityShort(double value, std::string_view unit, int significant) {
   return Format(value, unit, significant, false);
+}
+
+std::string FormatVolts(double volts) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.3g V", volts == 0.0 ? 0.0 : volts);
+  return buffer;
 }
 
 std::string FormatDuration(double seconds) {

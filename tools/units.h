@@ -18,6 +18,10 @@ std::string FormatQuantity(double value, std::string_view unit, int significant 
 // The same, but without trailing zeros: for axis labels and settings ("10 ms", "2.5 V").
 std::string FormatQuantityShort(double value, std::string_view unit, int significant = 4);
 
+// A setting or a limit in plain volts, as the board's range table writes them: "0.8 V",
+// "1.61 V", "-16 V".
+std::string FormatVolts(double volts);
+
 // A duration for progress lines: "12.3 s", "5 min 27 s", "2 h 03 min".
 std::string FormatDuration(double seconds);
 

@@ -22,7 +22,8 @@ TVMx16* PresentInstrument() {
 }
 
 void RefreshVoltFactor(TVMx16& instrument, int channel) {
-  Library().VoltFactor[channel] = static_cast<double>(instrument.ChannelSensitivity(channel)) / 32768.0;
+  Library().VoltFactor[channel] =
+      static_cast<double>(instrument.ChannelSensitivity(channel)) / 32768.0;
 }
 
 void LibraryLoad() {
@@ -44,5 +45,9 @@ void LibraryUnload() {
 
 }  // namespace vm316::exports
 
-extern "C" void vm316_library_load(void) { vm316::exports::LibraryLoad(); }
-extern "C" void vm316_library_unload(void) { vm316::exports::LibraryUnload(); }
+extern "C" void vm316_library_load(void) {
+  vm316::exports::LibraryLoad();
+}
+extern "C" void vm316_library_unload(void) {
+  vm316::exports::LibraryUnload();
+}

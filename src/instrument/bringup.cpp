@@ -43,6 +43,9 @@ constexpr std::int32_t kBusyWidthBesideLabel = 30;
 constexpr double kRange1InputPathOffset = 0.01953125;
 constexpr double kRange2InputPathOffset = 0.0048828125;
 
+// The second judgement covers the rows of the two channels; the double-rate row is left out.
+constexpr int kRowsJudgedOnRetry = 2;
+
 bool AnyTrimOutOfBand(const TVMx16& vm, int last_row, int last_range) {
   for (int row = 1; row <= last_row; ++row) {
     for (int range = 1; range <= last_range; ++range) {
@@ -172,8 +175,7 @@ bool TVMx16::RunCalibration() {
   bool failed = AnyTrimOutOfBand(*this, kCalibrationRows, RangeCount);
   if (failed) {
     RunSearches(*this);
-    // The double-rate row is left out of the second judgement.
-    failed = AnyTrimOutOfBand(*this, 2, kRangeCount);
+    failed = AnyTrimOutOfBand(*this, kRowsJudgedOnRetry, kRangeCount);
   }
 
   for (int row = 1; row <= 2; ++row) {

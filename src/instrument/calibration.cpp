@@ -132,7 +132,10 @@ std::int32_t GainTarget(long double sensitivity, long double reference) {
 }
 
 // One pass of the gain search tunes one calibration row: row 1 channel 1 on converter 1, row 2
-// channel 2 on converter 2, row 3 channel 1 on converter 2 (double rate).
+// channel 2 on converter 2, row 3 channel 1 on converter 2 (double rate). The setup writer and
+// the relay word put channel 1 on converter 2 only in the one-channel measure mode; in the
+// two-channel mode of the bring-up the row 3 pass sees channel 2's path instead, which is why
+// the bring-up's second judgement leaves row 3 out.
 void GainTrimPass(TVMx16& vm, int row) {
   const bool double_rate = row == 3;
   const int measured = row == 1 ? 1 : 2;  // the channel whose record is summed

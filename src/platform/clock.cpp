@@ -33,6 +33,7 @@ Clock& SystemClock() {
 
 std::uint32_t GetTickCount() {
   Clock& clock = SystemClock();
+  if (!clock.IsVirtual()) return SystemTickCount();
   clock.Advance(kTickReadNs);
   return static_cast<std::uint32_t>(clock.NowNs() / 1000000u);
 }

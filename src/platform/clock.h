@@ -45,7 +45,11 @@ class Clock {
 // The process-wide clock (never destroyed, so it outlives every static that uses it).
 Clock& SystemClock();
 
-// The millisecond tick counter: milliseconds of SystemClock(), wrapping at 2^32.
+// The millisecond tick counter, wrapping at 2^32: the system's own counter with the real clock,
+// milliseconds of SystemClock() with the virtual one.
 std::uint32_t GetTickCount();
+
+// The system's millisecond counter (the real clock's tick source; one per system).
+std::uint32_t SystemTickCount();
 
 }  // namespace vm316::platform

@@ -8,7 +8,7 @@ namespace {
 struct MessageState {
   vm316_message_handler handler = nullptr;
   void* context = nullptr;
-  MessageSink sink = MessageSink::kStderr;
+  MessageSink sink = kDefaultMessageSink;
 };
 
 MessageState& State() {
@@ -31,11 +31,21 @@ void Notify(int kind, const std::string& caption, const std::string& text) {
     state.handler(kind, caption.c_str(), text.c_str(), state.context);
     return;
   }
-  if (state.sink == MessageSink::kQuiet) return;
+  switch (state.sink) {
+    case MessageSink::kQuiet:
+      return;
+    case MessageSink::kStderr:
+      PrintNotice(kind, caption, text);
+      return;
+    case MessageSink::kSystem:
+      ShowSystemNotice(kind, caption, text);
+      return;
+  }
+}
+
+void PrintNotice(int kind, const std::string& caption, const std::string& text) {
   switch (kind) {
     case VM316_NOTICE_MESSAGE_BOX:
-      std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-      break;
     case VM316_NOTICE_PROGRESS_SHOW:
       std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
       break;

@@ -1,6 +1,7 @@
-// Texts for the user: modal message boxes, the default beep and the progress window. On this
-// platform nothing waits for a click: a text goes to the host's handler if it installed one,
-// else to stderr, or nowhere with VM316_MESSAGES=quiet.
+// Texts for the user: modal message boxes, the default beep and the progress window. A text
+// goes to the host's handler if it installed one; else, by VM316_MESSAGES, to the system's
+// modal message box (Windows, the default there), to stderr (the default elsewhere, where
+// nothing waits for a click) or nowhere (quiet).
 #pragma once
 
 #include <string>
@@ -19,8 +20,20 @@ void MessageBeep();
 void SetMessageHandler(vm316_message_handler handler, void* context);
 
 // How messages are delivered when no handler is installed; read from VM316_MESSAGES.
-enum class MessageSink { kStderr, kQuiet };
+enum class MessageSink { kStderr, kQuiet, kSystem };
+#ifdef _WIN32
+inline constexpr MessageSink kDefaultMessageSink = MessageSink::kSystem;
+#else
+inline constexpr MessageSink kDefaultMessageSink = MessageSink::kStderr;
+#endif
 void SetMessageSink(MessageSink sink);
+
+// The system's own way to show a notice (kSystem): a modal message box and MessageBeep on
+// Windows; stderr where the system has none.
+void ShowSystemNotice(int kind, const std::string& caption, const std::string& text);
+
+// Prints a notice to stderr (beeps and closed progress windows print nothing).
+void PrintNotice(int kind, const std::string& caption, const std::string& text);
 
 // Delivers one notice to the handler or the sink (used by the progress window too).
 void Notify(int kind, const std::string& caption, const std::string& text);

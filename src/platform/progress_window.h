@@ -1,6 +1,7 @@
 // A small dialog-style window with one label, shown while the driver works without
 // dispatching messages (the calibration). The host sees it through the message handler:
-// a progress notice when it is shown, another when it is destroyed.
+// a progress notice when it is shown, another when it is destroyed. On Windows it is also a
+// real window, painted as soon as it is shown.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,7 @@ class ProgressWindow {
   std::int32_t width_;
   std::int32_t height_;
   bool visible_ = false;
+  void* window_ = nullptr;  // the system's window, where the system has one
 };
 
 }  // namespace vm316::platform

@@ -27,13 +27,17 @@ struct Rect {
 Rect& ScreenArea();
 void ReadScreenArea();
 
+// A variable of the process environment as the system holds it (on Windows also what the host
+// set with SetEnvironmentVariableA after start-up); empty when it is not set.
+std::string EnvironmentVariable(const char* name);
+
 enum class PortKind : std::uint8_t { kHardware, kSimulated };
 
 // The VM316_* settings that choose the platform services of one instrument object.
 struct Environment {
   PortKind port = PortKind::kHardware;
   ClockKind clock = ClockKind::kReal;
-  MessageSink messages = MessageSink::kStderr;
+  MessageSink messages = kDefaultMessageSink;
 };
 
 // Reads VM316_PORT, VM316_CLOCK and VM316_MESSAGES; an unknown value is reported and the

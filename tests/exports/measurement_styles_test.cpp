@@ -73,7 +73,9 @@ struct StyleCase {
   Style take;
 };
 
-void PrintTo(const StyleCase& style, std::ostream* out) { *out << style.name; }
+void PrintTo(const StyleCase& style, std::ostream* out) {
+  *out << style.name;
+}
 
 class MeasurementStyleTest : public SimulatedBoardTest,
                              public ::testing::WithParamInterface<StyleCase> {

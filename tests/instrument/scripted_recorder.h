@@ -1,13 +1,12 @@
 // A port backend for the search loops: it answers the sample ports from a script that sees the
 // record being read (its post-trigger count and the location), says every record is complete,
-// and keeps what the loops did (records armed, gain-trim pairs sent) in plain counters. It
-// decodes only what the tests need; it is no model of the board.
+// and counts the records armed. It decodes only what the tests need; it is no model of the
+// board.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <utility>
-#include <vector>
 
 #include "platform/port_backend.h"
 
@@ -25,9 +24,7 @@ class ScriptedRecorder : public platform::PortBackend {
   void Out(std::uint16_t port, std::uint8_t value) override {
     const int offset = static_cast<std::uint16_t>(port - base_);
     if (offset == 0) control_register_ = value;
-    if (offset == 4) unit1_register_ = value;
     if (offset == 1) WriteControl(value);
-    if (offset == 5 && unit1_register_ == kFrontEndBus) WriteBus(value);
   }
 
   std::uint8_t In(std::uint16_t port) override {
@@ -39,12 +36,9 @@ class ScriptedRecorder : public platform::PortBackend {
   }
 
   int records_armed() const { return records_armed_; }
-  // Every gain-trim pair sent on the front-end bus, in order.
-  const std::vector<std::pair<int, int>>& trim_pairs() const { return trim_pairs_; }
 
  private:
   static constexpr std::uint8_t kCountLow = 0, kCountHigh = 1, kMode = 3, kStep = 5;
-  static constexpr std::uint8_t kFrontEndBus = 3;
   static constexpr std::uint8_t kArmed = 15, kSeekRun = 3;
 
   void WriteControl(std::uint8_t value) {
@@ -58,37 +52,13 @@ class ScriptedRecorder : public platform::PortBackend {
     if (control_register_ == kMode && value == kSeekRun) location_ = 0;
   }
 
-  // Gain trims: 16 bits taken on the rising clock while the trim DAC pair is selected.
-  void WriteBus(std::uint8_t lines) {
-    const bool trim_selected = (lines & 0x20) != 0;
-    const bool clock = (lines & 0x02) != 0;
-    if (trim_selected && clock && !clock_ && framing_seen_) {
-      bits_ = (bits_ << 1) | (lines & 0x01);
-      ++bit_count_;
-    }
-    if (trim_selected && clock && !clock_ && !framing_seen_) framing_seen_ = true;
-    if (!trim_selected) {
-      if (bit_count_ == 16) trim_pairs_.emplace_back(bits_ >> 8, bits_ & 0xFF);
-      bits_ = 0;
-      bit_count_ = 0;
-      framing_seen_ = false;
-    }
-    clock_ = clock;
-  }
-
   std::uint16_t base_;
   Script script_;
   std::uint8_t control_register_ = 0;
-  std::uint8_t unit1_register_ = 0;
   int count_ = 0;
   int post_count_ = 0;
   int location_ = 0;
   int records_armed_ = 0;
-  bool clock_ = false;
-  bool framing_seen_ = false;
-  int bits_ = 0;
-  int bit_count_ = 0;
-  std::vector<std::pair<int, int>> trim_pairs_;
 };
 
 }  // namespace vm316::testing

@@ -11,11 +11,10 @@ namespace vm316::sim::simtest {
 // Index 0 unused: ranges run 1..12.
 inline constexpr double kSensitivity[13] = {0,   0.02, 0.04, 0.08, 0.2,  0.4, 0.8,
                                             2.0, 4.0,  8.0,  20.0, 40.0, 80.0};
-inline constexpr std::uint32_t kRangeBitsCh1[13] = {0,     0xA04,   0x805,   0x806, 0xA00,
-                                                    0x801, 0x802,   0x600,   0x401, 0x402,
-                                                    0x80200, 0x80001, 0x80002};
-inline constexpr std::uint32_t kRangeBitsCh2[13] = {0,      0x40C8,  0x40A8,  0x4098, 0x40C0,
-                                                    0x40A0, 0x4090,  0x80C0,  0x80A0, 0x8090,
+inline constexpr std::uint32_t kRangeBitsCh1[13] = {
+    0, 0xA04, 0x805, 0x806, 0xA00, 0x801, 0x802, 0x600, 0x401, 0x402, 0x80200, 0x80001, 0x80002};
+inline constexpr std::uint32_t kRangeBitsCh2[13] = {0,       0x40C8,  0x40A8, 0x4098, 0x40C0,
+                                                    0x40A0,  0x4090,  0x80C0, 0x80A0, 0x8090,
                                                     0x100C0, 0x100A0, 0x10090};
 // Calibration substitutes of ranges 1..6.
 inline constexpr std::uint32_t kCh1Substitute[7] = {0,       0x40204, 0x40005, 0x40006,

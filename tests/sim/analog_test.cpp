@@ -12,20 +12,8 @@ namespace {
 
 using namespace simtest;
 
-Signal Dc(double volts) { return Signal(SignalParams{SignalKind::kDc, 0, 0, volts}); }
-
-TEST(AnalogModel, RelayWordSelectsAttenuatorStageAndCoupling) {
-  for (int r = 1; r <= 12; ++r) {
-    const std::uint32_t word = kRangeBitsCh1[r] + kRangeBitsCh2[r] + relay::kCh2AcCoupling;
-    EXPECT_DOUBLE_EQ(DecodeChannelPath(word, 1).InputFullScale(), kSensitivity[r]) << r;
-    EXPECT_DOUBLE_EQ(DecodeChannelPath(word, 2).InputFullScale(), kSensitivity[r]) << r;
-    EXPECT_FALSE(DecodeChannelPath(word, 1).ac);
-    EXPECT_TRUE(DecodeChannelPath(word, 2).ac);
-  }
-  EXPECT_EQ(DecodeChannelPath(0x40204, 1).input, ChannelPath::Input::kReference);
-  EXPECT_EQ(DecodeChannelPath(0xC8, 2).input, ChannelPath::Input::kReference);
-  EXPECT_EQ(DecodeChannelPath(0x40C8, 2).input, ChannelPath::Input::kConnector);
-  EXPECT_EQ(DecodeChannelPath(0x204, 1).input, ChannelPath::Input::kOpen);
+Signal Dc(double volts) {
+  return Signal(SignalParams{SignalKind::kDc, 0, 0, volts});
 }
 
 TEST(AnalogModel, IdealBoardReadsTheInputOnEveryRange) {

@@ -57,23 +57,23 @@ void BoardPorts::WriteDcLevelVolts(int channel, double volts) {
 }
 
 bool BoardPorts::Seek(std::uint16_t address, platform::Clock& clock) {
-  WriteControl(kMode, 0);
+  WriteControl(kMode, Recorder::kModeStopped);
   WriteCount(address);
-  SelectClockSource(0);
+  SelectClockSource(TimeBase::kSource20MHz);
   WriteControl(Board::kArmRegister, 0);
-  WriteControl(Board::kTriggerRegister, 2);
-  WriteControl(kMode, 2);
-  WriteControl(kMode, 3);
+  WriteControl(Board::kTriggerRegister, Recorder::kSelectNow);
+  WriteControl(kMode, Recorder::kModeSeekLoad);
+  WriteControl(kMode, Recorder::kModeSeekRun);
   const std::uint64_t give_up = clock.NowNs() + 20'000'000;
   bool reached = false;
-  while (!reached && clock.NowNs() <= give_up) reached = (Status() & 1) != 0;
-  WriteControl(kMode, 0);
+  while (!reached && clock.NowNs() <= give_up) reached = (Status() & Recorder::kStatusDone) != 0;
+  WriteControl(kMode, Recorder::kModeStopped);
   return reached;
 }
 
 std::vector<Sample> BoardPorts::ReadRecord(int pre, int post, bool select_now,
                                            platform::Clock& clock, std::uint16_t* start_address) {
-  WriteControl(kMode, 0);
+  WriteControl(kMode, Recorder::kModeStopped);
   const std::uint8_t high = In(Board::kCounterHighPort);
   const std::uint8_t low = In(Board::kCounterLowPort);
   const int end = ((high << 8) | low) & 0x7FFF;

@@ -11,9 +11,9 @@
 namespace vm316::sim::simtest {
 
 // Relay words of a few ranges (channel 1 + channel 2, both on the same range).
-inline constexpr std::uint32_t kRange1Word = 0xA04 + 0x40C8;   // 0.02 V
-inline constexpr std::uint32_t kRange6Word = 0x802 + 0x4090;   // 0.8 V
-inline constexpr std::uint32_t kRange9Word = 0x402 + 0x8090;   // 8 V
+inline constexpr std::uint32_t kRange1Word = 0xA04 + 0x40C8;  // 0.02 V
+inline constexpr std::uint32_t kRange6Word = 0x802 + 0x4090;  // 0.8 V
+inline constexpr std::uint32_t kRange9Word = 0x402 + 0x8090;  // 8 V
 
 inline constexpr std::uint8_t kMode = Board::kModeRegister;
 inline constexpr int kControl = 0;
@@ -89,21 +89,22 @@ class BoardPorts {
   // Post count, unit modes, arm, select code, record: the arming order of the setup writer.
   void Arm(std::uint16_t post, std::uint8_t select, bool double_rate = false) {
     WriteCount(post);
-    WriteRegister(1, Board::kUnitModeRegister, double_rate ? 2 : 0);
-    WriteRegister(2, Board::kUnitModeRegister, 0);
+    WriteRegister(1, Board::kUnitModeRegister,
+                  double_rate ? Recorder::kUnitDoubleRate : Recorder::kUnitRecord);
+    WriteRegister(2, Board::kUnitModeRegister, Recorder::kUnitRecord);
     WriteControl(Board::kArmRegister, 0);
-    WriteControl(kMode, 0);
+    WriteControl(kMode, Recorder::kModeStopped);
     WriteControl(Board::kTriggerRegister, select);
     WriteControl(Board::kArmRegister, 0);
     WriteRegister(1, Board::kUnitStepRegister, 0);
     WriteRegister(2, Board::kUnitStepRegister, 0);
-    WriteControl(kMode, 15);
+    WriteControl(kMode, Recorder::kModeArmed);
   }
 
   // Polls the status port until bit 0; false if it does not come within max_polls reads.
   bool WaitDone(std::uint64_t max_polls) {
     for (std::uint64_t i = 0; i < max_polls; ++i) {
-      if ((Status() & 1) != 0) return true;
+      if ((Status() & Recorder::kStatusDone) != 0) return true;
     }
     return false;
   }

@@ -120,20 +120,24 @@ class Searches {
 double WorstExcess(Searches& searches, AnalogModel& model, const Tables& t, int ch, int r,
                    double percent) {
   double worst = -1e9;
-  for (double fraction : {-0.75, -0.3, 0.0, 0.4, 0.75}) {
+  for (double fraction : {-0.75, -0.5, -0.3, 0.0, 0.4, 0.5, 0.75}) {
     const double volts = fraction * kSensitivity[r];
     const Signal dc(SignalParams{SignalKind::kDc, 0, 0, volts});
     model.SetInputs(dc, dc, Signal());
     const double expected = 128 + 128 * fraction;
-    const double read = searches.Read(ch, kRangeBitsCh1[r] + kRangeBitsCh2[r], -1.0 + t.offset[0][r],
-                                      -1.0 + t.offset[1][r], t.trim[0][r], t.trim[1][r], 400);
+    const double read =
+        searches.Read(ch, kRangeBitsCh1[r] + kRangeBitsCh2[r], -1.0 + t.offset[0][r],
+                      -1.0 + t.offset[1][r], t.trim[0][r], t.trim[1][r], 400);
     const double allowed = 1.0 + percent / 100 * std::abs(expected - 128);
     worst = std::max(worst, std::abs(read - expected) - allowed);
-    if (getenv("DBG")) printf("ch%d r%d f%.2f read %.3f exp %.3f trim %d off %.5f\n", ch, r, fraction, read, expected, t.trim[ch-1][r], t.offset[ch-1][r]);
   }
   model.SetInputs(Signal(), Signal(), Signal());
   return worst;
 }
+
+// What the searches must reach, in percent of the reading (plus 1 LSB): 0.5 % on the stages
+// themselves, 1 % where the attenuators add their tolerance.
+double AllowedPercent(int range) { return range <= 6 ? 0.5 : 1.0; }
 
 TEST(CalibrationModel, SearchesConvergeAndTheBoardThenReadsRight) {
   for (std::uint64_t seed : {1ull, 2ull, 3ull, 17ull, 42ull, 1234ull, 99999ull}) {
@@ -150,7 +154,7 @@ TEST(CalibrationModel, SearchesConvergeAndTheBoardThenReadsRight) {
     }
     for (int ch = 1; ch <= 2; ++ch) {
       for (int r = 1; r <= 12; ++r) {
-        EXPECT_LE(WorstExcess(searches, model, tables, ch, r, r <= 6 ? 0.5 : 1.0), 0.0)
+        EXPECT_LE(WorstExcess(searches, model, tables, ch, r, AllowedPercent(r)), 0.0)
             << "channel " << ch << " range " << r;
       }
     }

@@ -98,15 +98,6 @@ TEST(Detection, TheCounterHandshakeAnswersNMinus2) {
   }
 }
 
-TEST(Counter, StepsWrapAtTheEndOfMemory) {
-  TestBench bench;
-  BoardPorts& ports = bench.ports;
-  ports.WriteControl(Board::kArmRegister, 0);
-  EXPECT_EQ(ports.ReadCounter(), 0x7FFD);
-  for (int i = 0; i < 3; ++i) ports.WriteControl(Board::kStepRegister, 0);
-  EXPECT_EQ(ports.ReadCounter(), 0) << "32768 locations; bit 15 reads 0";
-}
-
 TEST(Trigger, AnalogComparatorsOnEachSlopeAndSource) {
   constexpr int kPre = 1200;
   constexpr int kPost = 500;

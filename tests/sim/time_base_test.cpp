@@ -94,8 +94,8 @@ TEST(TimeBase, TheBoardRecordsAtTheProgrammedRate) {
     SCOPED_TRACE(rate.name);
     BoardConfig config = simtest::IdealConfig();
     std::string error;
-    config.ch1 = *Signal::Parse(
-        "sawtooth:amp=0.75,freq=" + std::to_string(rate.hz / 1000.0), &error);
+    config.ch1 =
+        *Signal::Parse("sawtooth:amp=0.75,freq=" + std::to_string(rate.hz / 1000.0), &error);
     TestBench bench(config);
     const std::vector<int> periods = SawtoothPeriods(bench, rate.hz, rate.program);
     ASSERT_GE(periods.size(), 3u);

@@ -1,0 +1,15 @@
+// The system's millisecond counter on Linux: the monotonic clock, which neither jumps with the
+// wall clock nor stops while the process waits.
+#include <chrono>
+
+#include "platform/clock.h"
+
+namespace vm316::platform {
+
+std::uint32_t SystemTickCount() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace vm316::platform

@@ -1,0 +1,203 @@
+// Window-message timers and hidden windows on Windows. A timer is a real SetTimer timer on a
+// message-only window of the library; a hidden window is a top-level window that is never
+// shown (unlike a message-only window it also receives the system's broadcasts, such as
+// WM_DEVICECHANGE). Both belong to the thread that created them and run from its message loop:
+// the host's own GetMessage/DispatchMessage loop, or vm316_pump_messages.
+#include "platform/message_loop.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "platform/win32/window_classes.h"
+#include "platform/win32/windows_api.h"
+
+namespace vm316::platform {
+namespace {
+
+constexpr const char* kTimerWindowClass = "vm316 timer window";
+// The class name of the hidden window, by which another program finds it to post to it.
+constexpr const char* kHiddenWindowClass = "TDeviceMessageReceiver";
+
+UINT_PTR TimerId(const Timer* timer) { return reinterpret_cast<UINT_PTR>(timer); }
+
+}  // namespace
+
+class MessageLoop {
+ public:
+  static MessageLoop& Instance() {
+    if (instance_ == nullptr) instance_ = new MessageLoop();
+    return *instance_;
+  }
+  static void Release() {
+    delete instance_;
+    instance_ = nullptr;
+    win32::UnregisterWindowClasses();
+  }
+
+  ~MessageLoop() {
+    if (timer_window_ != nullptr) ::DestroyWindow(timer_window_);
+    for (const auto& [window, handle] : windows_) ::DestroyWindow(handle);
+  }
+
+  void Add(Timer* timer) {
+    // The timer window is made by the thread of the first timer, so the ticks come to the
+    // thread that created the instrument object.
+    if (timer_window_ == nullptr) timer_window_ = CreateTimerWindow();
+    timers_.push_back(timer);
+  }
+
+  void Remove(Timer* timer) {
+    if (timer_window_ != nullptr) ::KillTimer(timer_window_, TimerId(timer));
+    Erase(timers_, timer);
+    if (timers_.empty() && timer_window_ != nullptr) {
+      ::DestroyWindow(timer_window_);
+      timer_window_ = nullptr;
+    }
+  }
+
+  // Starts, restarts (a new interval) or stops the system timer behind a timer.
+  void Schedule(const Timer* timer) {
+    if (timer_window_ == nullptr) return;
+    if (timer->enabled_) {
+      ::SetTimer(timer_window_, TimerId(timer), timer->interval_ms_, nullptr);
+    } else {
+      ::KillTimer(timer_window_, TimerId(timer));
+    }
+  }
+
+  void Add(MessageWindow* window) {
+    const char* window_class =
+        win32::UseWindowClass(kHiddenWindowClass, &MessageLoop::HiddenWindowProcedure);
+    const HWND handle =
+        window_class == nullptr
+            ? nullptr
+            : ::CreateWindowExA(WS_EX_TOOLWINDOW, window_class, "", WS_POPUP, 0, 0, 0, 0,
+                                nullptr, nullptr, win32::LibraryModule(), nullptr);
+    if (handle == nullptr) throw std::runtime_error("the hidden window cannot be created");
+    // Set after creation: the window's own creation messages are not the handler's business.
+    ::SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+    windows_.emplace_back(window, handle);
+  }
+
+  void Remove(MessageWindow* window) {
+    const auto entry = std::find_if(windows_.begin(), windows_.end(),
+                                    [window](const auto& pair) { return pair.first == window; });
+    if (entry == windows_.end()) return;
+    ::SetWindowLongPtrA(entry->second, GWLP_USERDATA, 0);
+    ::DestroyWindow(entry->second);
+    windows_.erase(entry);
+  }
+
+  bool Post(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) const {
+    bool posted = false;
+    for (const auto& [window, handle] : windows_) {
+      if (::PostMessageA(handle, message, wparam, lparam) != 0) posted = true;
+    }
+    return posted;
+  }
+
+ private:
+  template <typename T>
+  static void Erase(std::vector<T*>& items, T* item) {
+    items.erase(std::remove(items.begin(), items.end(), item), items.end());
+  }
+
+  static HWND CreateTimerWindow() {
+    const char* window_class =
+        win32::UseWindowClass(kTimerWindowClass, &MessageLoop::TimerWindowProcedure);
+    if (window_class == nullptr) return nullptr;
+    return ::CreateWindowExA(0, window_class, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             win32::LibraryModule(), nullptr);
+  }
+
+  // A WM_TIMER already queued when its timer was stopped or destroyed is dropped here: the
+  // system does not take back what it has queued.
+  void Tick(UINT_PTR id) {
+    const auto entry = std::find_if(timers_.begin(), timers_.end(),
+                                    [id](const Timer* timer) { return TimerId(timer) == id; });
+    if (entry == timers_.end() || !(*entry)->enabled_) return;
+    (*entry)->on_timer_();
+  }
+
+  static LRESULT CALLBACK TimerWindowProcedure(HWND handle, UINT message, WPARAM wparam,
+                                               LPARAM lparam) {
+    if (message == WM_TIMER && instance_ != nullptr) {
+      instance_->Tick(wparam);
+      return 0;
+    }
+    return ::DefWindowProcA(handle, message, wparam, lparam);
+  }
+
+  static LRESULT CALLBACK HiddenWindowProcedure(HWND handle, UINT message, WPARAM wparam,
+                                                LPARAM lparam) {
+    auto* window = reinterpret_cast<MessageWindow*>(::GetWindowLongPtrA(handle, GWLP_USERDATA));
+    if (window != nullptr) {
+      window->handler_(message, static_cast<std::uintptr_t>(wparam),
+                       static_cast<std::intptr_t>(lparam));
+    }
+    return ::DefWindowProcA(handle, message, wparam, lparam);
+  }
+
+  static inline MessageLoop* instance_ = nullptr;
+  HWND timer_window_ = nullptr;
+  std::vector<Timer*> timers_;
+  std::vector<std::pair<MessageWindow*, HWND>> windows_;
+};
+
+void ReleaseMessageLoop() { MessageLoop::Release(); }
+
+Timer::Timer(std::function<void()> on_timer) : on_timer_(std::move(on_timer)) {
+  MessageLoop::Instance().Add(this);
+}
+
+Timer::~Timer() { MessageLoop::Instance().Remove(this); }
+
+void Timer::SetInterval(std::uint32_t ms) {
+  interval_ms_ = ms;
+  if (enabled_) MessageLoop::Instance().Schedule(this);
+}
+
+void Timer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;  // a running timer keeps its period
+  enabled_ = enabled;
+  MessageLoop::Instance().Schedule(this);
+}
+
+MessageWindow::MessageWindow(Handler handler) : handler_(std::move(handler)) {
+  MessageLoop::Instance().Add(this);
+}
+
+MessageWindow::~MessageWindow() { MessageLoop::Instance().Remove(this); }
+
+bool PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
+  return MessageLoop::Instance().Post(message, wparam, lparam);
+}
+
+// The host's loop in small: everything queued for this thread is dispatched, the host's own
+// messages too; with nothing queued it waits for input or the bound, whichever comes first.
+std::uint32_t PumpMessages(std::uint32_t max_wait_ms) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    std::uint32_t dispatched = 0;
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != 0) {
+      if (message.message == WM_QUIT) {
+        // The host's loop must still see it.
+        ::PostQuitMessage(static_cast<int>(message.wParam));
+        return dispatched;
+      }
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+      ++dispatched;
+    }
+    if (dispatched > 0) return dispatched;
+    const DWORD waited = ::GetTickCount() - start;
+    if (waited >= max_wait_ms) return 0;
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, max_wait_ms - waited, QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
+  }
+}
+
+}  // namespace vm316::platform

@@ -1,0 +1,115 @@
+// Runs the vm316 binary as a user does: in a working directory of its own, with its own state
+// directory, capturing stdout, stderr and the exit code.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vm316::cli_testing {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string Quoted(const fs::path& path) {
+  return "'" + path.string() + "'";
+}
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Each test gets a fresh working directory and state directory. The calibration made once by
+// the CTest fixture is copied into the state directory, so that a test does not calibrate
+// unless it asks for a fresh state.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vm316-cli-test-XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+    work_ = root_ / "work";
+    state_home_ = root_ / "state";
+    fs::create_directories(work_);
+    fs::create_directories(StateDirectory());
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  fs::path StateDirectory() const { return state_home_ / "vm316"; }
+
+  // Copies the suite's calibration; without the fixture the first run calibrates itself.
+  void SeedCalibration() {
+    const char* seed = std::getenv("VM316_CLI_TEST_CALIBRATION");
+    if (seed == nullptr) return;
+    for (const char* name : {"Vemora1.Cal", "Vemora2.Cal"}) {
+      std::error_code error;
+      fs::copy_file(fs::path(seed) / name, StateDirectory() / name,
+                    fs::copy_options::overwrite_existing, error);
+    }
+  }
+
+  // `environment` is a list of NAME=value words put before the command.
+  CliRun Run(const std::string& arguments, const std::string& environment = "") {
+    const fs::path err_file = root_ / "stderr.txt";
+    const std::string command =
+        "cd " + Quoted(work_) + " && env XDG_STATE_HOME=" + Quoted(state_home_) + " " +
+        environment + " " + Quoted(VM316_CLI_PATH) + " " + arguments + " 2>" + Quoted(err_file);
+    CliRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      run.out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadFile(err_file);
+    return run;
+  }
+
+  // Runs `arguments` in the background and sends SIGINT after `seconds`.
+  CliRun RunAndInterrupt(const std::string& arguments, double seconds,
+                         const std::string& environment = "") {
+    const fs::path err_file = root_ / "stderr.txt";
+    const std::string script = "cd " + Quoted(work_) +
+                               " && env XDG_STATE_HOME=" + Quoted(state_home_) + " " + environment +
+                               " " + Quoted(VM316_CLI_PATH) + " " + arguments + " >/dev/null 2>" +
+                               Quoted(err_file) + " & pid=$!; sleep " + std::to_string(seconds) +
+                               "; kill -INT $pid; wait $pid";
+    CliRun run;
+    const int status = std::system(script.c_str());
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadFile(err_file);
+    return run;
+  }
+
+  fs::path root_;
+  fs::path work_;
+  fs::path state_home_;
+};
+
+}  // namespace vm316::cli_testing

@@ -1,0 +1,134 @@
+// info, calibrate, generator and watch, and where the calibration files live.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli/cli_runner.h"
+
+namespace vm316::cli_testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kGainFile = "Vemora1.Cal";
+constexpr const char* kOffsetFile = "Vemora2.Cal";
+
+bool HasCalibrationFiles(const fs::path& directory) {
+  return fs::exists(directory / kGainFile) && fs::exists(directory / kOffsetFile);
+}
+
+std::vector<fs::path> Entries(const fs::path& directory) {
+  std::vector<fs::path> entries;
+  for (const auto& entry : fs::directory_iterator(directory)) entries.push_back(entry.path());
+  return entries;
+}
+
+class CommandTest : public CliTest {};
+
+TEST_F(CommandTest, InfoDescribesTheBoardAndItsCalibration) {
+  SeedCalibration();
+  const CliRun run = Run("info");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("backend        simulated board"));
+  EXPECT_THAT(run.out, HasSubstr("base address   0x378"));
+  EXPECT_THAT(run.out, HasSubstr("board          answered"));
+  EXPECT_THAT(run.out, HasSubstr("channels       2"));
+  EXPECT_THAT(run.out, HasSubstr("80 40 20 8 4 2 0.8 0.4 0.2 0.08 0.04 0.02 V full scale"));
+  EXPECT_THAT(run.out, HasSubstr("0.61 Hz to 20 MHz"));
+  EXPECT_THAT(run.out, HasSubstr("up to 32760 samples"));
+  EXPECT_THAT(run.out, HasSubstr("square wave"));
+  EXPECT_THAT(run.out, HasSubstr(StateDirectory().string()));
+  EXPECT_THAT(run.out, HasSubstr("Vemora1.Cal  gain trims: 144 bytes"));
+  EXPECT_THAT(run.out, HasSubstr("Vemora2.Cal  offset corrections: 288 bytes"));
+  EXPECT_THAT(run.out, HasSubstr("current: made today"));
+  EXPECT_THAT(run.out, ::testing::ContainsRegex(R"(gain trims +ch1 [0-9]+\.\.[0-9]+ +ch2 )"));
+  const CliRun tables = Run("info --tables -q");
+  EXPECT_THAT(tables.out, ::testing::ContainsRegex(R"(ch1 trim( +[0-9]+){12})"));
+}
+
+TEST_F(CommandTest, InfoWithoutABoardSaysSoAndFails) {
+  const CliRun run = Run("info -q", "VM316_SIM_FAULT=absent");
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_THAT(run.out, HasSubstr("board          no answer (StatusNoHardware)"));
+  EXPECT_THAT(run.out, HasSubstr("none yet: the next start calibrates"));
+}
+
+TEST_F(CommandTest, CalibrationFilesStayOutOfTheWorkingDirectory) {
+  // A fresh state: the first run of the day calibrates with the inputs grounded.
+  const CliRun run = Run("measure -o cap.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("calibrating the front end, inputs grounded"));
+  EXPECT_TRUE(HasCalibrationFiles(StateDirectory()));
+  EXPECT_EQ(fs::file_size(StateDirectory() / kGainFile), 144u);
+  EXPECT_EQ(fs::file_size(StateDirectory() / kOffsetFile), 288u);
+  EXPECT_EQ(Entries(work_), std::vector<fs::path>{work_ / "cap.csv"});
+
+  // The next run reloads them.
+  const CliRun again = Run("measure");
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_THAT(again.err, Not(HasSubstr("calibrating")));
+}
+
+TEST_F(CommandTest, CalDirChoosesWhereTheFilesLive) {
+  const fs::path elsewhere = root_ / "bench-cal";
+  const CliRun run = Run("info -q --cal-dir " + Quoted(elsewhere));
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(HasCalibrationFiles(elsewhere));
+  EXPECT_FALSE(HasCalibrationFiles(StateDirectory()));
+  EXPECT_TRUE(Entries(work_).empty());
+}
+
+TEST_F(CommandTest, CalibrateReplacesTheFilesWhenItSucceeds) {
+  SeedCalibration();
+  const auto before = fs::last_write_time(StateDirectory() / kGainFile);
+  const CliRun run = Run("calibrate");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("calibration done"));
+  EXPECT_THAT(run.err, HasSubstr("inputs grounded"));
+  EXPECT_GE(fs::last_write_time(StateDirectory() / kGainFile), before);
+  // Nothing but the two files is left behind.
+  EXPECT_EQ(Entries(StateDirectory()).size(), 2u);
+  EXPECT_TRUE(HasCalibrationFiles(StateDirectory()));
+}
+
+TEST_F(CommandTest, AFailedCalibrationKeepsTheGoodFiles) {
+  SeedCalibration();
+  const std::string gains = ReadFile(StateDirectory() / kGainFile);
+  const std::string offsets = ReadFile(StateDirectory() / kOffsetFile);
+  // With the second converter dead the gain searches cannot reach their targets.
+  const CliRun run = Run("calibrate -q", "VM316_SIM_FAULT=dead-converter2");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_THAT(run.err, HasSubstr("calibration failed"));
+  EXPECT_THAT(run.err, HasSubstr("previous calibration files are kept"));
+  EXPECT_EQ(ReadFile(StateDirectory() / kGainFile), gains);
+  EXPECT_EQ(ReadFile(StateDirectory() / kOffsetFile), offsets);
+  EXPECT_EQ(Entries(StateDirectory()).size(), 2u);
+}
+
+TEST_F(CommandTest, GeneratorReportsTheFrequencyObtained) {
+  SeedCalibration();
+  EXPECT_THAT(Run("generator -q --freq 1000").out, HasSubstr("square-wave output: 1 kHz\n"));
+  // 4 MHz divided by 1333.
+  EXPECT_THAT(Run("generator -q --freq 3k").out,
+              HasSubstr("square-wave output: 3.001 kHz (asked for 3 kHz)"));
+  EXPECT_THAT(Run("generator -q --freq 1M").out, HasSubstr("100 kHz (asked for 1 MHz)"));
+  EXPECT_THAT(Run("generator -q --freq off").out, HasSubstr("square-wave output: off"));
+}
+
+TEST_F(CommandTest, WatchRefreshesUntilItsFramesAreShown) {
+  SeedCalibration();
+  const CliRun run = Run("watch -q --frames 3 --interval 50");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("frame 3; Ctrl-C stops"));
+  EXPECT_THAT(run.out, Not(HasSubstr("frame 4")));
+  EXPECT_THAT(run.out, ::testing::ContainsRegex(R"(ch1 .* 1\.000 kHz)"));
+}
+
+TEST_F(CommandTest, WatchStopsCleanlyOnCtrlC) {
+  SeedCalibration();
+  const CliRun run = RunAndInterrupt("watch", 1.5);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+}
+
+}  // namespace
+}  // namespace vm316::cli_testing

@@ -1,0 +1,210 @@
+// `vm316 measure` on the simulated board: what reaches the terminal, the CSV and the SVG.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <regex>
+
+#include "cli/cli_runner.h"
+#include "cli/csv_file.h"
+#include "cli/xml_check.h"
+
+namespace vm316::cli_testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// One converter step on the 0.8 V range.
+constexpr double kStep08 = 0.8 / 128.0;
+
+class MeasureTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    SeedCalibration();
+  }
+};
+
+double Mean(const std::vector<double>& values) {
+  double sum = 0.0;
+  for (const double v : values) sum += v;
+  return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
+}
+
+TEST_F(MeasureTest, CsvHoldsTheSettingsAndEverySample) {
+  const CliRun run =
+      Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5 --sim-ch2 dc:offset=-0.3 --range 1=0.8 "
+          "--range 2=0.8 --rate 1M --length 5000 -o cap.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "cap.csv"));
+
+  EXPECT_EQ(csv.Setting("sample_rate_hz"), "1000000");
+  EXPECT_EQ(csv.Setting("samples"), "5000");
+  EXPECT_EQ(csv.Setting("pre_trigger_samples"), "0");
+  EXPECT_EQ(csv.Setting("backend"), "simulated board at 0x378");
+  EXPECT_THAT(csv.Setting("trigger").value_or(""), HasSubstr("ch1 rising"));
+  EXPECT_THAT(csv.Setting("ch1").value_or(""), HasSubstr("range 0.8 V, coupling dc"));
+  EXPECT_THAT(csv.header, ::testing::ElementsAre("time_s", "ch1_v", "ch2_v"));
+  ASSERT_EQ(csv.rows.size(), 5000u);
+  EXPECT_TRUE(csv.rows_well_formed);
+
+  const std::vector<double> time = csv.Column(0);
+  EXPECT_DOUBLE_EQ(time.front(), 0.0);
+  EXPECT_NEAR(time[1] - time[0], 1e-6, 1e-12);
+  EXPECT_NEAR(time.back(), 4999e-6, 1e-9);
+
+  const std::vector<double> ch1 = csv.Column(1);
+  const auto [low, high] = std::minmax_element(ch1.begin(), ch1.end());
+  EXPECT_NEAR((*high - *low) / 2.0, 0.5, 0.5 * 0.03 + kStep08);
+  const std::optional<double> frequency = RecoveredFrequency(ch1, 1e6);
+  ASSERT_TRUE(frequency.has_value());
+  EXPECT_NEAR(*frequency, 1000.0, 5.0);
+  EXPECT_NEAR(Mean(csv.Column(2)), -0.3, 0.3 * 0.01 + kStep08);
+}
+
+TEST_F(MeasureTest, TheRecordStartsAtTheTriggerHalfWayUpTheSignal) {
+  const CliRun run =
+      Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5,offset=0.2 --range 1=0.8 --rate 1M "
+          "--length 2000 --channels 1 -o cap.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "cap.csv"));
+  EXPECT_THAT(csv.header, ::testing::ElementsAre("time_s", "ch1_v"));
+  const std::vector<double> ch1 = csv.Column(1);
+  ASSERT_GT(ch1.size(), 20u);
+  // The level found from a free-running record lies at the sine's offset; the trace rises
+  // through it at the first sample.
+  EXPECT_NEAR(ch1[0], 0.2, 4 * kStep08);
+  EXPECT_GT(ch1[20], ch1[0] + 2 * kStep08);
+}
+
+TEST_F(MeasureTest, RawCsvHoldsSampleCodes) {
+  const CliRun run =
+      Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5 --range 1=0.8 --rate 1M --raw -o raw.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "raw.csv"));
+  EXPECT_THAT(csv.header, ::testing::ElementsAre("time_s", "ch1_raw", "ch2_raw"));
+  ASSERT_EQ(csv.rows.size(), 1000u);
+  for (const double code : csv.Column(1)) {
+    ASSERT_EQ(std::fmod(code, 256.0), 0.0) << code;
+    ASSERT_LE(code, 65280.0);
+  }
+  const std::vector<double> codes = csv.Column(1);
+  const auto [low, high] = std::minmax_element(codes.begin(), codes.end());
+  // 0.5 V peak on the 0.8 V range: 80 converter steps either side of 128.
+  EXPECT_NEAR((*high - *low) / 256.0, 160.0, 8.0);
+}
+
+TEST_F(MeasureTest, FreeRunningRecordsHoldOnlySamplesTakenAfterTheArm) {
+  const CliRun run =
+      Run("measure -q --sim-ch1 dc:offset=0.5 --range 1=0.8 --trigger none "
+          "--length 4000 -o dc.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "dc.csv"));
+  EXPECT_EQ(csv.Setting("trigger"), "none (free running)");
+  for (const double v : csv.Column(1)) ASSERT_NEAR(v, 0.5, 0.5 * 0.01 + 2 * kStep08);
+}
+
+TEST_F(MeasureTest, SvgIsWellFormedWithAxesBothTracesAndTheTrigger) {
+  const CliRun run = Run("measure -q --svg cap.svg");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const std::string svg = ReadFile(work_ / "cap.svg");
+  EXPECT_EQ(XmlProblem(svg), "");
+  EXPECT_THAT(svg, HasSubstr("<svg xmlns=\"http://www.w3.org/2000/svg\""));
+  for (const char* id : {"ch1", "ch2"}) {
+    const std::regex trace(std::string("<polyline id=\"") + id + "\"[^>]* points=\"([^\"]*)\"");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(svg, match, trace)) << id;
+    const std::string points = match[1];
+    EXPECT_GE(std::count(points.begin(), points.end(), ','), 500) << id;
+  }
+  EXPECT_THAT(svg, HasSubstr("<g id=\"trigger\""));
+  EXPECT_THAT(svg, HasSubstr("<g id=\"grid\""));
+  EXPECT_THAT(svg, HasSubstr("time from the trigger (s)"));
+  EXPECT_THAT(svg, HasSubstr("voltage (V)"));
+  EXPECT_THAT(svg, HasSubstr(">5 V</text>"));
+  EXPECT_THAT(svg, HasSubstr(">5 ms</text>"));
+}
+
+TEST_F(MeasureTest, TerminalShowsThePlotAndTheMeasurements) {
+  const CliRun run = Run("measure");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_GT(lines.size(), 20u);
+  EXPECT_THAT(lines[0], HasSubstr("* ch1 8 V dc"));
+  EXPECT_THAT(lines[0], HasSubstr("o ch2 8 V dc"));
+  EXPECT_THAT(lines[0], HasSubstr("T trigger ch1 rising"));
+  // Sixteen rows of plot, the frame under them with the trigger mark, then the time labels.
+  EXPECT_EQ(lines[17].substr(8, 3), " +T");
+  EXPECT_THAT(lines[18], HasSubstr("10 ms"));
+  EXPECT_THAT(run.out, HasSubstr("100 kHz, 1000 samples (10 ms), 0 before the trigger"));
+  EXPECT_THAT(run.out, HasSubstr("min        max        p-p       mean        rms       freq"));
+  const std::regex ch1_row(R"(ch1 +\S+ m?V +(\S+) V .* (\S+) kHz)");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(run.out, match, ch1_row)) << run.out;
+  EXPECT_NEAR(std::stod(match[1]), 5.0, 0.1);  // the board's own 0 V / 5 V output
+  EXPECT_EQ(match[2], "1.000");
+  // The backend is named once, on stderr.
+  const std::regex backend("simulated board at 0x378");
+  EXPECT_EQ(std::distance(std::sregex_iterator(run.err.begin(), run.err.end(), backend),
+                          std::sregex_iterator()),
+            1);
+  EXPECT_THAT(run.out, Not(HasSubstr("\x1b[")));  // no colours into a pipe
+}
+
+TEST_F(MeasureTest, SeveralCapturesGoToNumberedFiles) {
+  const CliRun run = Run("measure -q --count 3 -o c.csv --length 200");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  for (const char* name : {"c-1.csv", "c-2.csv", "c-3.csv"}) {
+    EXPECT_EQ(ParseCsv(ReadFile(work_ / name)).rows.size(), 200u) << name;
+  }
+  EXPECT_FALSE(fs::exists(work_ / "c.csv"));
+  EXPECT_THAT(run.out, HasSubstr("capture 1 of 3"));
+  EXPECT_THAT(run.out, HasSubstr("capture 3 of 3"));
+}
+
+TEST_F(MeasureTest, BothStylesMeasureTheSameSignal) {
+  for (const char* style : {"blocking", "block"}) {
+    const CliRun run = Run(std::string("measure -q --sim-ch2 sine:freq=2000,amp=1.5 --range "
+                                       "2=2 --channels 2 --rate 1M --length 4000 -o s.csv "
+                                       "--style ") +
+                           style);
+    ASSERT_EQ(run.exit_code, 0) << style << run.err;
+    const CsvFile csv = ParseCsv(ReadFile(work_ / "s.csv"));
+    EXPECT_THAT(csv.Setting("trigger").value_or(""), HasSubstr("ch2 rising")) << style;
+    const std::vector<double> ch2 = csv.Column(1);
+    const auto [low, high] = std::minmax_element(ch2.begin(), ch2.end());
+    EXPECT_NEAR((*high - *low) / 2.0, 1.5, 1.5 * 0.03 + 2.0 / 128) << style;
+    EXPECT_NEAR(RecoveredFrequency(ch2, 1e6).value_or(0.0), 2000.0, 10.0) << style;
+  }
+}
+
+TEST_F(MeasureTest, AutomaticRangingSettlesBeforeTheRecord) {
+  const CliRun run =
+      Run("measure -q --sim-ch1 sine:freq=1000,amp=1 --range 1=auto --rate 1M "
+          "--length 3000 -o auto.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "auto.csv"));
+  // From 8 V down while the trace stays within a third of full scale: 4 V, then 2 V.
+  EXPECT_THAT(csv.Setting("ch1").value_or(""), HasSubstr("range 2 V (auto)"));
+  const std::vector<double> ch1 = csv.Column(1);
+  const auto [low, high] = std::minmax_element(ch1.begin(), ch1.end());
+  EXPECT_NEAR((*high - *low) / 2.0, 1.0, 0.03 + 2.0 / 128);
+}
+
+TEST_F(MeasureTest, TheBoardsOwnOutputIsMeasuredAtTheFrequencySet) {
+  const CliRun run = Run("measure -q --generator 2k --rate 1M --length 5000 --channels 1");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.out, ::testing::ContainsRegex(R"(ch1 .* 2\.000 kHz)"));
+}
+
+TEST_F(MeasureTest, ALongCaptureStopsOnCtrlC) {
+  const CliRun run = RunAndInterrupt("measure --rate 100 --length 32760", 2.5, "VM316_CLOCK=real");
+  EXPECT_EQ(run.exit_code, 130) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("takes about 5 min 28 s; Ctrl-C stops it"));
+  EXPECT_THAT(run.err, HasSubstr("interrupted"));
+}
+
+}  // namespace
+}  // namespace vm316::cli_testing

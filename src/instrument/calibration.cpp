@@ -133,11 +133,13 @@ std::int32_t GainTarget(long double sensitivity, long double reference) {
 
 // One pass of the gain search tunes one calibration row: row 1 channel 1 on converter 1, row 2
 // channel 2 on converter 2, row 3 channel 1 on converter 2 (double rate). The setup writer and
-// the relay word put channel 1 on converter 2 only in the one-channel measure mode; in the
-// two-channel mode of the bring-up the row 3 pass sees channel 2's path instead, which is why
-// the bring-up's second judgement leaves row 3 out.
+// the relay word route channel 1 to converter 2 only in the one-channel measure mode, so the
+// row 3 pass runs in that mode; in the two-channel mode of the bring-up it would tune converter
+// 2 against channel 2's open reference path and always run the trim off its scale.
 void GainTrimPass(TVMx16& vm, int row) {
   const bool double_rate = row == 3;
+  const TMeasureMode kept_mode = vm.mMeasureMode;
+  if (double_rate) vm.mMeasureMode = mCh1;  // stored directly, as the loops store settings
   const int measured = row == 1 ? 1 : 2;  // the channel whose record is summed
   const auto mask = static_cast<std::uint8_t>(measured);
   for (int range = 1; range <= kTunedRanges; ++range) {
@@ -179,7 +181,10 @@ void GainTrimPass(TVMx16& vm, int row) {
       if (in_band || trim >= kTrimCeiling || trim <= kTrimFloor || n > kGainBudget) break;
     }
   }
-  if (double_rate) vm.DoubleRate = false;
+  if (double_rate) {
+    vm.DoubleRate = false;
+    vm.mMeasureMode = kept_mode;
+  }
 }
 
 }  // namespace

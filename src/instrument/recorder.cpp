@@ -252,10 +252,11 @@ void TVMx16::ReadRecord() {
 
   if (double_rate) {
     // The converters' records stay apart: converter 1 in channel 1, converter 2 in channel 2.
-    const std::int64_t copied =
-        std::clamp<std::int64_t>(std::int64_t{lRecordLength} + 1, 0, kSampleBufferLength);
-    std::copy_n(raw1, copied, out1);
-    std::copy_n(raw2, copied, out2);
+    // Every location read is copied: the gain search reads 701 of them into a 512-sample
+    // record and sums samples 501..600, which a copy of the record length alone would leave
+    // stale.
+    std::copy_n(raw1, n, out1);
+    std::copy_n(raw2, n, out2);
   }
 
   for (int channel = 1; channel <= 2; ++channel) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -31,14 +32,29 @@ bool FromToday(const fs::path& file) {
   return written.tm_year == today.tm_year && written.tm_yday == today.tm_yday;
 }
 
+std::string CachePrefix() {
+  return "vm316-interface-calibration-" + std::to_string(getuid()) + "-";
+}
+
 // One shared directory per user, build of the library and board seed: a rebuilt board model
 // or another seed calibrates afresh.
 fs::path CacheDirectory() {
   std::error_code error;
   const auto built = fs::last_write_time(VM316_LIBRARY_PATH, error).time_since_epoch().count();
   const char* seed = std::getenv("VM316_SIM_SEED");
-  return fs::temp_directory_path() / ("vm316-interface-calibration-" + std::to_string(getuid()) +
-                                      "-" + std::to_string(built) + "-" + (seed ? seed : "1"));
+  return fs::temp_directory_path() /
+         (CachePrefix() + std::to_string(built) + "-" + (seed ? seed : "1"));
+}
+
+// Calibrations of other builds that nobody has renewed for two days are of no more use.
+void RemoveStaleCaches(const fs::path& cache) {
+  const auto stale_before = fs::file_time_type::clock::now() - std::chrono::hours(48);
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(cache.parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(CachePrefix(), 0) != 0 || entry.path() == cache) continue;
+    if (fs::last_write_time(entry.path(), error) < stale_before) fs::remove_all(entry, error);
+  }
 }
 
 bool CacheCurrent(const fs::path& cache) {
@@ -62,6 +78,7 @@ void Calibrate(const fs::path& cache) {
     fs::copy_file(scratch.path() / name, staged, fs::copy_options::overwrite_existing);
     fs::rename(staged, cache / name);
   }
+  RemoveStaleCaches(cache);
 }
 
 }  // namespace

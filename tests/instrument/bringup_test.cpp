@@ -331,7 +331,7 @@ TEST_F(BringUpOnBoard, FirstOfTheDayCalibratesShowingProgressAndWritesBothFiles)
   EXPECT_TRUE(vm->HardwarePresent);
   int trims_moved = 0;
   int offsets_moved = 0;
-  for (int row = 1; row <= 2; ++row) {
+  for (int row = 1; row <= 3; ++row) {
     for (int range = 1; range <= 12; ++range) {
       EXPECT_GE(vm->GainTrim[row][range], kMinGainTrim) << row << "/" << range;
       EXPECT_LE(vm->GainTrim[row][range], kMaxGainTrim) << row << "/" << range;

@@ -301,6 +301,21 @@ TEST_F(Recorder, DoubleRateKeepsTheTwoConvertersApart) {
   EXPECT_EQ(vm_->RangeStep[2], +1);  // converter 2 speaks for channel 2
 }
 
+TEST_F(Recorder, DoubleRateCopiesEveryLocationReadEvenBeyondTheRecordLength) {
+  // The gain search reads 701 locations into a 512-sample record and sums samples 501..600.
+  Geometry(0, 5);
+  vm_->lRecordLength = 2;
+  vm_->DoubleRate = true;
+  script_.ch1 = {1, 2, 3, 4, 5, 6};
+  script_.ch2 = {7, 8, 9, 10, 11, 12};
+  vm_->OutputBuffer[2][5] = 0xABCD;
+  vm_->OutputBuffer[2][6] = 0xABCD;
+  vm_->ReadRecord();
+  EXPECT_EQ(vm_->OutputBuffer[1][5], 6 * 256);
+  EXPECT_EQ(vm_->OutputBuffer[2][5], 12 * 256);
+  EXPECT_EQ(vm_->OutputBuffer[2][6], 0xABCD);  // and nothing beyond them
+}
+
 TEST_F(Recorder, StatusQueriesAndForcedTrigger) {
   script_.status = 0xFE;
   EXPECT_FALSE(vm_->RecordReady());

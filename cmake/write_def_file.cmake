@@ -9,6 +9,8 @@
 # undecorated. The host extras (plain C calls) follow the family's table with the ordinals
 # after its last one; left to the linker they would fill the unassigned 68 and 69.
 
+cmake_minimum_required(VERSION 3.25)
+
 execute_process(COMMAND ${NM} -g --defined-only ${ARCHIVE} OUTPUT_VARIABLE symbols
                 RESULT_VARIABLE failed)
 if(failed)

@@ -129,6 +129,12 @@ double Acquisition::Sensitivity(int channel) const {
   return volts;
 }
 
+double Acquisition::DcLevel(int channel) const {
+  double volts = 0.0;
+  GetDcLevel(static_cast<std::uint8_t>(channel), &volts);
+  return volts;
+}
+
 std::vector<int> Acquisition::TriggerChannels() const {
   switch (options_.trigger.source) {
     case TriggerSourceOption::kCh1:
@@ -246,22 +252,28 @@ void Acquisition::ApplyTriggerLevels() {
     const auto ch = static_cast<std::uint8_t>(channel);
     const std::string name = ChannelName(channel);
     const double range = Sensitivity(channel);
+    // The comparator sees the input less the DC level, like the converter.
+    const double offset = DcLevel(channel);
     const std::optional<double>& level = trigger_levels_[channel - 1];
     if (level) {
-      CheckSetting(SetTriggerLevel(ch, *level), "the trigger level of " + name, FormatVolts(*level),
-                   "within the range: " + FormatVolts(-range) + " to " + FormatVolts(range) +
-                       " on the " + FormatVolts(range) + " range");
+      std::string hint = "within the range: " + FormatVolts(offset - range) + " to " +
+                         FormatVolts(offset + range) + " on the " + FormatVolts(range) + " range";
+      if (offset != 0.0) hint += " with the DC level at " + FormatVolts(offset);
+      CheckSetting(SetTriggerLevel(ch, *level - offset), "the trigger level of " + name,
+                   FormatVolts(*level), hint);
       level_sensitivity_[channel - 1] = range;
     }
     // The hysteresis is admitted against the level in force, so it follows the level.
     if (options_.hysteresis && level) {
       double present_level = 0.0;
       GetTriggerLevel(ch, &present_level);
+      present_level += offset;
       const char* rule = options_.trigger.falling ? "level + hysteresis must stay at or below "
                                                   : "level - hysteresis must stay at or above ";
       CheckSetting(SetTriggerHys(ch, *options_.hysteresis), "the trigger hysteresis of " + name,
                    FormatVolts(*options_.hysteresis),
-                   std::string(rule) + FormatVolts(options_.trigger.falling ? range : -range) +
+                   std::string(rule) +
+                       FormatVolts(offset + (options_.trigger.falling ? range : -range)) +
                        " with the level at " + FormatVolts(present_level));
     }
   }
@@ -343,7 +355,7 @@ void Acquisition::SettleAutomaticSettings() {
     }
     const std::vector<double>& volts = volts_[channel - 1];
     const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
-    trigger_levels_[channel - 1] = volts.empty() ? 0.0 : (*low + *high) / 2.0;
+    trigger_levels_[channel - 1] = volts.empty() ? 0.0 : (*low + *high) / 2.0 + DcLevel(channel);
   }
   ApplyTriggerSource(TriggerSourceFor(options_.trigger.source));
   CheckSetting(SetPostSamples(PostSamples()), "the samples after the trigger",
@@ -443,7 +455,7 @@ Record Acquisition::ReadBack() {
   for (const int channel : TriggerChannels()) {
     double level = 0.0;
     if (GetTriggerLevel(static_cast<std::uint8_t>(channel), &level) == StatusOk) {
-      levels[channel - 1] = level;
+      levels[channel - 1] = level + DcLevel(channel);
     }
   }
   record.trigger = DescribeTrigger(options_.trigger, levels);
@@ -462,7 +474,9 @@ Record Acquisition::ReadBack() {
     GetDcLevel(ch, &trace.dc_level);
     if (!trace.recorded) continue;
     const auto count = static_cast<std::ptrdiff_t>(record.length);
+    // The board reads the input less the DC level; the host shows the input.
     trace.volts.assign(volts_[channel - 1].begin(), volts_[channel - 1].begin() + count);
+    for (double& v : trace.volts) v += trace.dc_level;
     trace.raw.assign(raw_[channel - 1].begin(), raw_[channel - 1].begin() + count);
   }
   return record;
@@ -486,7 +500,7 @@ void Acquisition::FollowRangeChanges() {
     const double range = Sensitivity(channel);
     if (range == level_sensitivity_[channel - 1]) continue;
     // A level beyond the new range is held at its edge until the range grows again.
-    const double held = std::clamp(*level, -range, range);
+    const double held = std::clamp(*level - DcLevel(channel), -range, range);
     SetTriggerLevel(static_cast<std::uint8_t>(channel), held);
     level_sensitivity_[channel - 1] = range;
   }

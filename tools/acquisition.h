@@ -72,6 +72,7 @@ class Acquisition {
   std::vector<int> TriggerChannels() const;
   CaptureStyle EffectiveStyle() const;
   double Sensitivity(int channel) const;
+  double DcLevel(int channel) const;
 
   Session& session_;
   AcquisitionOptions options_;

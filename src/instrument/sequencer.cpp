@@ -5,6 +5,7 @@
 // loop of MeasureOnce, and the block-mode operations of the ADC_* exports.
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "instrument/rounding.h"
 #include "instrument/vmx16.h"
@@ -127,7 +128,8 @@ void CompleteRecord(TVMx16& vm, std::uint32_t now) {
 
 void PollPhase(TVMx16& vm) {
   const std::uint32_t now = platform::GetTickCount();
-  ++vm.WaitTicks;
+  // Counted for the record only; a wait without time-out must not run it past its top.
+  if (vm.WaitTicks < std::numeric_limits<std::int32_t>::max()) ++vm.WaitTicks;
   if (vm.OnTriggered) vm.OnTriggered(vm);
   // The time-out is elapsed time on the tick counter, the same in every drive: the blocking
   // loop steps back to back and the timer every 6 ms, so counting steps would force after

@@ -2,10 +2,7 @@
 
 #include <map>
 
-#if __has_include("sim/board_factory.h")
 #include "sim/board_factory.h"
-#define VM316_HAVE_SIM 1
-#endif
 
 namespace vm316::platform {
 namespace {
@@ -53,7 +50,6 @@ std::unique_ptr<PortBackend> CreatePortBackend(const Environment& environment) {
   SetMessageSink(environment.messages);
   SystemClock().Select(environment.clock);
   if (environment.port == PortKind::kHardware) return CreateHardwarePortBackend();
-#ifdef VM316_HAVE_SIM
   // The board's settings come through the same environment reader as ours; the values are
   // kept here while the board's reader looks at them.
   std::map<std::string, std::string> values;
@@ -64,9 +60,6 @@ std::unique_ptr<PortBackend> CreatePortBackend(const Environment& environment) {
   });
   if (!read.error.empty()) ShowMessage(read.error);
   return std::make_unique<sim::Board>(read.config, SystemClock());
-#else
-  return CreateHardwarePortBackend();
-#endif
 }
 
 }  // namespace vm316::platform

@@ -21,11 +21,11 @@ namespace vm316::testing {
 
 inline constexpr uint16_t kSimBase = 0x378;
 
-// What is wired to the board (signal specs of the simulated board) and its faults.
+// What is wired to the board (signals as the simulated board reads them) and its faults.
 struct BoardInputs {
-  BoardInputs& Ch1(std::string spec) { return Put(ch1, std::move(spec)); }
-  BoardInputs& Ch2(std::string spec) { return Put(ch2, std::move(spec)); }
-  BoardInputs& Ext(std::string spec) { return Put(ext, std::move(spec)); }
+  BoardInputs& Ch1(std::string signal) { return Put(ch1, std::move(signal)); }
+  BoardInputs& Ch2(std::string signal) { return Put(ch2, std::move(signal)); }
+  BoardInputs& Ext(std::string signal) { return Put(ext, std::move(signal)); }
   BoardInputs& Fault(std::string faults) { return Put(fault, std::move(faults)); }
 
   std::string ch1 = "ground";

@@ -5,6 +5,8 @@
 #   -DOBJDUMP=<objdump> -DLIBRARY=<vm316.dll> -DEXPORT_LIST=<export_list.txt>
 #   -DHOST_EXTRAS=<names;...>
 
+cmake_minimum_required(VERSION 3.25)
+
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} cannot read ${LIBRARY}")

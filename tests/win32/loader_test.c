@@ -75,6 +75,7 @@ static void every_name_and_its_ordinal_reach_the_same_function(void) {
 /* Calls function with words zero-valued 32-bit arguments and returns how many bytes of them it
  * removed from the stack itself: all of them for stdcall, none for a plain C call. */
 static int bytes_removed_by_callee(FARPROC function, int words) {
+  const int pushed = (int)sizeof(uint32_t) * words;
   int stack_change;
   __asm__ __volatile__(
       "movl %%esp, %%esi\n\t"
@@ -92,7 +93,7 @@ static int bytes_removed_by_callee(FARPROC function, int words) {
       : "=a"(stack_change), "+c"(words)
       : "b"(function)
       : "edx", "esi", "memory", "cc");
-  return (int)(sizeof(uint32_t)) * words + stack_change;
+  return pushed + stack_change;
 }
 
 static void exports_remove_their_own_arguments(void) {

@@ -4,6 +4,8 @@
 #
 #   -DWINE=<wine> -DPREFIX=<the prefix directory>
 
+cmake_minimum_required(VERSION 3.25)
+
 set(ready ${PREFIX}/vm316-prefix-ready)
 if(EXISTS ${ready})
   return()

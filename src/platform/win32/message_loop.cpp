@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/win32/window_classes.h"
 #include "platform/win32/windows_api.h"
 
@@ -58,9 +59,10 @@ class MessageLoop {
   }
 
   // Starts, restarts (a new interval) or stops the system timer behind a timer.
-  void Schedule(const Timer* timer) {
+  void Schedule(Timer* timer) {
     if (timer_window_ == nullptr) return;
     if (timer->enabled_) {
+      timer->due_ns_ = SystemClock().NowNs() + Period(*timer);
       ::SetTimer(timer_window_, TimerId(timer), timer->interval_ms_, nullptr);
     } else {
       ::KillTimer(timer_window_, TimerId(timer));
@@ -113,12 +115,22 @@ class MessageLoop {
   }
 
   // A WM_TIMER already queued when its timer was stopped or destroyed is dropped here: the
-  // system does not take back what it has queued.
+  // system does not take back what it has queued. On the virtual clock a tick comes at its due
+  // time, as it does where the library runs the loop itself: the period the system waited has
+  // passed for the simulated board too.
   void Tick(UINT_PTR id) {
     const auto entry = std::find_if(timers_.begin(), timers_.end(),
                                     [id](const Timer* timer) { return TimerId(timer) == id; });
     if (entry == timers_.end() || !(*entry)->enabled_) return;
-    (*entry)->on_timer_();
+    Timer& timer = **entry;
+    Clock& clock = SystemClock();
+    clock.WaitUntil(timer.due_ns_);
+    timer.due_ns_ = clock.NowNs() + Period(timer);
+    timer.on_timer_();
+  }
+
+  static std::uint64_t Period(const Timer& timer) {
+    return std::uint64_t{timer.interval_ms_} * 1000000u;
   }
 
   static LRESULT CALLBACK TimerWindowProcedure(HWND handle, UINT message, WPARAM wparam,

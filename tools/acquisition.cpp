@@ -349,8 +349,9 @@ void Acquisition::SettleAutomaticSettings() {
   for (const int channel : unset_levels) {
     if ((options_.channel_mask & (1 << (channel - 1))) == 0) {
       trigger_levels_[channel - 1] = 0.0;
-      session_.Note(ChannelName(channel) + " is not recorded: it triggers at 0 V unless a level "
-                                           "is given");
+      session_.Note(ChannelName(channel) +
+                    " is not recorded: it triggers at 0 V unless a level "
+                    "is given");
       continue;
     }
     const std::vector<double>& volts = volts_[channel - 1];

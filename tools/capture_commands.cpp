@@ -186,8 +186,8 @@ int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisitio
       screen.Print("waiting for the first record ...\n");
     }
     ++frames;
-    screen.Print("watch: " + FormatDuration(time.Elapsed()) + ", frame " +
-                 std::to_string(frames) + "; Ctrl-C stops\n");
+    screen.Print("watch: " + FormatDuration(time.Elapsed()) + ", frame " + std::to_string(frames) +
+                 "; Ctrl-C stops\n");
     screen.EndFrame();
     if (watch.frames > 0 && frames >= watch.frames) break;
   }

@@ -84,7 +84,9 @@ void AddAcquisitionOptions(CLI::App* command, AcquisitionText& text, bool with_s
   command->add_option("--coupling", text.couplings, "input coupling of a channel")
       ->check(CheckedAssignment(ApplyCoupling, "COUPLING"))
       ->type_name("CH=ac|dc");
-  command->add_option("--dc-level", text.dc_levels, "DC level (trace offset) of a channel")
+  command
+      ->add_option("--dc-level", text.dc_levels,
+                   "DC level of a channel: the middle of its range's window")
       ->check(CheckedAssignment(ApplyDcLevel, "DC_LEVEL"))
       ->type_name("CH=VOLTS");
   command

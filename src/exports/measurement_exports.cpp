@@ -182,6 +182,7 @@ VM316_API uint16_t VM_CALL ADC_GetData(uint16_t* ch1_samples, uint16_t* ch2_samp
   const Gate gate = Gate::Present().NotNull(ch1_samples, ch2_samples);
   if (!gate) return gate.Status();
   ex::FetchIfNeeded(gate.Instrument());
+  if (!gate->HardwarePresent) return StatusNoHardware;  // the board went during the fetch
   ex::CopyRaw(gate.Instrument(), 1, ch1_samples);
   ex::CopyRaw(gate.Instrument(), 2, ch2_samples);
   return StatusOk;
@@ -191,6 +192,7 @@ VM316_API uint16_t VM_CALL ADC_GetDataVolt(double* ch1_volts, double* ch2_volts)
   const Gate gate = Gate::Present().NotNull(ch1_volts, ch2_volts);
   if (!gate) return gate.Status();
   if (ex::FetchIfNeeded(gate.Instrument())) ex::RefreshVoltFactors(gate.Instrument(), 1, 2);
+  if (!gate->HardwarePresent) return StatusNoHardware;
   ex::CopyVolts(gate.Instrument(), 1, ch1_volts);
   ex::CopyVolts(gate.Instrument(), 2, ch2_volts);
   return StatusOk;
@@ -200,6 +202,7 @@ VM316_API uint16_t VM_CALL ADC_GetDataCh(uint16_t channel, uint16_t* samples) {
   const Gate gate = Gate::Present().Channel(channel).NotNull(samples);
   if (!gate) return gate.Status();
   ex::FetchIfNeeded(gate.Instrument());
+  if (!gate->HardwarePresent) return StatusNoHardware;
   ex::CopyRaw(gate.Instrument(), channel, samples);
   return StatusOk;
 }
@@ -210,6 +213,7 @@ VM316_API uint16_t VM_CALL ADC_GetDataVoltCh(uint16_t channel, double* volts) {
   // Only the fetching call refreshes, and only this channel's factor: a later call for the
   // other channel converts with the factor cached before.
   if (ex::FetchIfNeeded(gate.Instrument())) ex::RefreshVoltFactor(gate.Instrument(), channel);
+  if (!gate->HardwarePresent) return StatusNoHardware;
   ex::CopyVolts(gate.Instrument(), channel, volts);
   return StatusOk;
 }

@@ -224,7 +224,9 @@ bool TVMx16::BringUp() {
   }
 
   WriteRelayWord();
-  return true;
+  // A failed calibration still leaves a usable board; one that stopped answering during the
+  // calibration's readouts does not.
+  return HardwarePresent;
 }
 
 void TVMx16::Stop() {

@@ -1,5 +1,6 @@
 // The analog input settings of each channel: range, coupling, DC level and automatic ranging,
 // and the instrument-wide measure mode and reported resolution.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -29,6 +30,13 @@ bool SameAtDoublePrecision(long double a, long double b) {
 void TVMx16::SelectRange(int channel, long double volts) {
   if (!IsChannelSlot(channel)) return;
   if (SameAtDoublePrecision(volts, ChannelSensitivity(channel))) return;
+
+  // Far above the table the distances lose their precision (1e308 - 80 equals 1e308 - 0.02 in
+  // extended precision), which would pick the most sensitive range; the nearest entry to such a
+  // request is the largest.
+  long double largest = 0;
+  for (std::uint16_t i = 1; i <= kRangeCount; ++i) largest = std::max(largest, Sensitivities[i]);
+  if (volts > largest) volts = largest;
 
   // Nearest table entry; the comparison is strict, so of two equally near ranges the lower
   // one wins (3 V gives 2 V, not 4 V).

@@ -79,6 +79,22 @@ TEST_F(MeasureTest, TheRecordStartsAtTheTriggerHalfWayUpTheSignal) {
   EXPECT_GT(ch1[20], ch1[0] + 2 * kStep08);
 }
 
+TEST_F(MeasureTest, VoltsAreInputVoltsWhateverTheDcLevel) {
+  // The DC level moves the window of the 0.8 V range to 0.2 .. 1.8 V; the trigger level and
+  // the samples are still the input's volts.
+  const CliRun run =
+      Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5,offset=1 --range 1=0.8 --dc-level 1=1 "
+          "--trigger ch1:rising:1.2 --rate 1M --length 3000 --channels 1 -o dc.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "dc.csv"));
+  EXPECT_EQ(csv.Setting("trigger"), "ch1 rising 1.2 V");
+  EXPECT_THAT(csv.Setting("ch1").value_or(""), HasSubstr("dc_level 1 V"));
+  const std::vector<double> ch1 = csv.Column(1);
+  EXPECT_NEAR(Mean(ch1), 1.0, 0.01 + kStep08);
+  EXPECT_NEAR(ch1[0], 1.2, 4 * kStep08);
+  EXPECT_GT(ch1[20], ch1[0]);
+}
+
 TEST_F(MeasureTest, RawCsvHoldsSampleCodes) {
   const CliRun run =
       Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5 --range 1=0.8 --rate 1M --raw -o raw.csv");
@@ -151,6 +167,18 @@ TEST_F(MeasureTest, TerminalShowsThePlotAndTheMeasurements) {
                           std::sregex_iterator()),
             1);
   EXPECT_THAT(run.out, Not(HasSubstr("\x1b[")));  // no colours into a pipe
+}
+
+TEST_F(MeasureTest, ARateTheBoardCannotMakeIsReportedWithTheOneItMakes) {
+  const CliRun run = Run("measure --rate 3M --length 500 -o r.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("the board cannot sample at 3 MHz; it samples at 4 MHz"));
+  EXPECT_THAT(run.out, HasSubstr("4 MHz, 500 samples (125 us), 0 before the trigger (asked for "
+                                 "3 MHz)"));
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "r.csv"));
+  EXPECT_EQ(csv.Setting("sample_rate_hz"), "4000000");
+  EXPECT_EQ(csv.Setting("asked_rate_hz"), "3000000");
+  EXPECT_NEAR(csv.rows[1][0] - csv.rows[0][0], 0.25e-6, 1e-12);
 }
 
 TEST_F(MeasureTest, SeveralCapturesGoToNumberedFiles) {

@@ -150,6 +150,7 @@ static void start_continuous_acquisition(int32_t length) {
  * their classes along, so that nothing of the library is called after it is gone, and a new
  * load starts afresh. */
 static void unloading_a_running_instrument(void) {
+  SetEnvironmentVariableA("VM316_SIM_CH1", "sine:freq=1000,amp=0.5"); /* triggers at once */
   seed_calibration();
   REQUIRE(load(&lib));
   lib.vm316_set_message_handler(record_notice, NULL);

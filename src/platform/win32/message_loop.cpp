@@ -38,8 +38,8 @@ class MessageLoop {
   }
 
   ~MessageLoop() {
-    if (timer_window_ != nullptr) ::DestroyWindow(timer_window_);
-    for (const auto& [window, handle] : windows_) ::DestroyWindow(handle);
+    win32::DestroyLibraryWindow(timer_window_);
+    for (const auto& [window, handle] : windows_) win32::DestroyLibraryWindow(handle);
   }
 
   void Add(Timer* timer) {
@@ -53,7 +53,7 @@ class MessageLoop {
     if (timer_window_ != nullptr) ::KillTimer(timer_window_, TimerId(timer));
     Erase(timers_, timer);
     if (timers_.empty() && timer_window_ != nullptr) {
-      ::DestroyWindow(timer_window_);
+      win32::DestroyLibraryWindow(timer_window_);
       timer_window_ = nullptr;
     }
   }
@@ -88,7 +88,7 @@ class MessageLoop {
                                     [window](const auto& pair) { return pair.first == window; });
     if (entry == windows_.end()) return;
     ::SetWindowLongPtrA(entry->second, GWLP_USERDATA, 0);
-    ::DestroyWindow(entry->second);
+    win32::DestroyLibraryWindow(entry->second);
     windows_.erase(entry);
   }
 

@@ -66,7 +66,7 @@ ProgressWindow::ProgressWindow(std::string caption, std::int32_t width, std::int
 }
 
 ProgressWindow::~ProgressWindow() {
-  if (window_ != nullptr) ::DestroyWindow(Frame(window_));
+  win32::DestroyLibraryWindow(Frame(window_));
   if (visible_) Notify(VM316_NOTICE_PROGRESS_HIDE, caption_, label_);
 }
 

@@ -20,7 +20,14 @@ bool PortAccessNeedsDriver() {
 
 void ReadScreenArea() {
   RECT clip{};
-  if (::GetClipCursor(&clip) == 0) return;
+  if (::GetClipCursor(&clip) == 0 || ::IsRectEmpty(&clip)) {
+    // Loaded with the program, the library may ask before the desktop is known (an empty
+    // rectangle, where the cursor could not be at all): the whole screen is what it means.
+    const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    clip = RECT{left, top, left + ::GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                top + ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  }
   ScreenArea() = Rect{clip.left, clip.top, clip.right, clip.bottom};
 }
 

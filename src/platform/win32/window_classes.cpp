@@ -45,4 +45,14 @@ void UnregisterWindowClasses() {
   RegisteredClasses().shrink_to_fit();
 }
 
+void DestroyLibraryWindow(HWND window) {
+  if (window == nullptr) return;
+  if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+    ::DestroyWindow(window);
+    return;
+  }
+  ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcA));
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
 }  // namespace vm316::platform::win32

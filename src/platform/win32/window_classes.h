@@ -17,4 +17,10 @@ const char* UseWindowClass(const char* name, WNDPROC procedure, int background_c
 // Unregisters every class UseWindowClass registered (at library unload).
 void UnregisterWindowClasses();
 
+// Destroys a window of the library. A window of another thread cannot be destroyed from here
+// (a host that unloads the library from another thread): it is handed to the system's default
+// window procedure, so that nothing of the library is called for it any more, and asked to
+// close on its own thread.
+void DestroyLibraryWindow(HWND window);
+
 }  // namespace vm316::platform::win32

@@ -4,7 +4,8 @@
  * elsewhere the host calls vm316_pump_messages() from the thread that called InitInstrument.
  * The library never starts a thread and never blocks on the user: the texts of message boxes
  * go to a handler the host installs, or to stderr (VM316_MESSAGES=stderr, the default), or
- * nowhere (VM316_MESSAGES=quiet). */
+ * nowhere (VM316_MESSAGES=quiet). On Windows the default is the system's modal message box,
+ * which does wait for the user; stderr and quiet are there for unattended runs. */
 #ifndef VM316_HOST_H
 #define VM316_HOST_H
 

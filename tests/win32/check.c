@@ -12,7 +12,9 @@ static char case_directory[MAX_PATH];
 
 static const char* const calibration_files[] = {"Vemora1.Cal", "Vemora2.Cal"};
 
-const char* calibration_directory(void) { return calibration_path; }
+const char* calibration_directory(void) {
+  return calibration_path;
+}
 
 void seed_calibration(void) {
   for (int i = 0; i < 2; ++i) {

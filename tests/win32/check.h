@@ -5,51 +5,50 @@
 #define VM316_TESTS_WIN32_CHECK_H
 
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include <stdio.h>
+#include <windows.h>
 
 extern int check_failures;
 
-#define CHECK(condition)                                                       \
-  do {                                                                         \
-    if (!(condition)) {                                                        \
+#define CHECK(condition)                                                            \
+  do {                                                                              \
+    if (!(condition)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      ++check_failures;                                                        \
-    }                                                                          \
+      ++check_failures;                                                             \
+    }                                                                               \
   } while (0)
 
-#define CHECK_EQ_INT(expected, actual)                                                  \
-  do {                                                                                  \
-    const long long check_expected = (long long)(expected);                            \
-    const long long check_actual = (long long)(actual);                                \
-    if (check_expected != check_actual) {                                               \
-      fprintf(stderr, "%s:%d: %s is %lld, expected %lld\n", __FILE__, __LINE__, #actual, \
-              check_actual, check_expected);                                            \
-      ++check_failures;                                                                 \
-    }                                                                                   \
-  } while (0)
-
-#define CHECK_NEAR(expected, actual, tolerance)                                          \
+#define CHECK_EQ_INT(expected, actual)                                                   \
   do {                                                                                   \
-    const double check_expected = (expected);                                            \
-    const double check_actual = (actual);                                                \
-    if (!(check_actual >= check_expected - (tolerance) &&                                \
-          check_actual <= check_expected + (tolerance))) {                               \
-      fprintf(stderr, "%s:%d: %s is %g, expected %g +- %g\n", __FILE__, __LINE__, #actual, \
-              check_actual, check_expected, (double)(tolerance));                        \
+    const long long check_expected = (long long)(expected);                              \
+    const long long check_actual = (long long)(actual);                                  \
+    if (check_expected != check_actual) {                                                \
+      fprintf(stderr, "%s:%d: %s is %lld, expected %lld\n", __FILE__, __LINE__, #actual, \
+              check_actual, check_expected);                                             \
       ++check_failures;                                                                  \
     }                                                                                    \
   } while (0)
 
+#define CHECK_NEAR(expected, actual, tolerance)                                            \
+  do {                                                                                     \
+    const double check_expected = (expected);                                              \
+    const double check_actual = (actual);                                                  \
+    if (!(check_actual >= check_expected - (tolerance) &&                                  \
+          check_actual <= check_expected + (tolerance))) {                                 \
+      fprintf(stderr, "%s:%d: %s is %g, expected %g +- %g\n", __FILE__, __LINE__, #actual, \
+              check_actual, check_expected, (double)(tolerance));                          \
+      ++check_failures;                                                                    \
+    }                                                                                      \
+  } while (0)
+
 /* Stops the case at once (what follows would make no sense). */
-#define REQUIRE(condition)                                                        \
-  do {                                                                            \
-    if (!(condition)) {                                                           \
+#define REQUIRE(condition)                                                                \
+  do {                                                                                    \
+    if (!(condition)) {                                                                   \
       fprintf(stderr, "%s:%d: requirement failed: %s\n", __FILE__, __LINE__, #condition); \
-      ++check_failures;                                                           \
-      return;                                                                     \
-    }                                                                             \
+      ++check_failures;                                                                   \
+      return;                                                                             \
+    }                                                                                     \
   } while (0)
 
 typedef void (*test_case_function)(void);

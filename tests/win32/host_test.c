@@ -49,7 +49,7 @@ static struct {
   int visible;
   int painted;
   RECT frame;
-  RECT label;  /* in the window's client coordinates */
+  RECT label; /* in the window's client coordinates */
   int label_text_width;
   char label_text[64];
 } busy;
@@ -258,8 +258,12 @@ static void continuous_acquisition_with_the_library_pump(void) {
 
 /* ---- The hidden window ----------------------------------------------------------------------- */
 
-static int one_message_box(void) { return received.message_boxes >= 1; }
-static int two_message_boxes(void) { return received.message_boxes >= 2; }
+static int one_message_box(void) {
+  return received.message_boxes >= 1;
+}
+static int two_message_boxes(void) {
+  return received.message_boxes >= 2;
+}
 
 static void hidden_window_handles_device_arrival(void) {
   seed_calibration();

@@ -26,10 +26,10 @@ struct library {
 };
 
 /* A looked-up address becomes a function pointer without a cast between function types. */
-#define RESOLVE(lib, name)                                     \
-  do {                                                         \
+#define RESOLVE(lib, name)                                      \
+  do {                                                          \
     const FARPROC found = GetProcAddress((lib)->module, #name); \
-    memcpy(&(lib)->name, &found, sizeof found);                \
+    memcpy(&(lib)->name, &found, sizeof found);                 \
   } while (0)
 
 static int load(struct library* lib) {
@@ -103,10 +103,14 @@ static void exports_remove_their_own_arguments(void) {
     const char* name;
     int argument_bytes;
   } calls[] = {
-      {"ExitInstrument", 0},     {"GetSquareWaveGenFrequency", 0},
-      {"GetCalibrationDate", 4}, {"SetMeasureMode", 4},
-      {"SetDcLevel", 4 + 8},     {"SetTriggerLevel", 4 + 8},
-      {"GetOneMeasurementRawCh", 4 + 4 + 4}, {"SetDAC1451", 16},
+      {"ExitInstrument", 0},
+      {"GetSquareWaveGenFrequency", 0},
+      {"GetCalibrationDate", 4},
+      {"SetMeasureMode", 4},
+      {"SetDcLevel", 4 + 8},
+      {"SetTriggerLevel", 4 + 8},
+      {"GetOneMeasurementRawCh", 4 + 4 + 4},
+      {"SetDAC1451", 16},
   };
   const HMODULE library = LoadLibraryA(kLibrary);
   REQUIRE(library != NULL);
@@ -136,7 +140,9 @@ static int record_of_watched_length(void) {
   return lib.GetOneMeasurementRaw(watched_length - 1, &ch1, &ch2) == StatusOk && ch1 != 0;
 }
 
-static int never(void) { return 0; }
+static int never(void) {
+  return 0;
+}
 
 static void start_continuous_acquisition(int32_t length) {
   REQUIRE(lib.InitInstrument(0x378) == StatusOk);

@@ -8,17 +8,8 @@ cmake_minimum_required(VERSION 3.25)
 
 find_program(WINESERVER wineserver)
 
-# One server for all the test programs: started afresh for each, it would cost each a few
-# seconds. It ends by itself once no program has used it for a while.
-function(keep_server_running)
-  if(WINESERVER)
-    execute_process(COMMAND ${WINESERVER} --persistent=30)
-  endif()
-endfunction()
-
 set(ready ${PREFIX}/vm316-prefix-ready)
 if(EXISTS ${ready})
-  keep_server_running()
   return()
 endif()
 
@@ -36,4 +27,3 @@ if(WINESERVER)
   execute_process(COMMAND ${WINESERVER} --wait)
 endif()
 file(TOUCH ${ready})
-keep_server_running()

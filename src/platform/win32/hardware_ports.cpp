@@ -14,7 +14,8 @@ class X86PortBackend final : public PortBackend {
   // The device is opened only to learn that the driver is installed: opening it is what grants
   // the ports, and the handle is not needed afterwards.
   bool OpenDriver() override {
-    const HANDLE device = ::CreateFileA(kPortAccessDevice, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE device =
+        ::CreateFileA(kPortAccessDevice, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) return false;
     ::CloseHandle(device);
     return true;

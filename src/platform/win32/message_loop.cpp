@@ -21,7 +21,9 @@ constexpr const char* kTimerWindowClass = "vm316 timer window";
 // The class name of the hidden window, by which another program finds it to post to it.
 constexpr const char* kHiddenWindowClass = "TDeviceMessageReceiver";
 
-UINT_PTR TimerId(const Timer* timer) { return reinterpret_cast<UINT_PTR>(timer); }
+UINT_PTR TimerId(const Timer* timer) {
+  return reinterpret_cast<UINT_PTR>(timer);
+}
 
 }  // namespace
 
@@ -75,8 +77,8 @@ class MessageLoop {
     const HWND handle =
         window_class == nullptr
             ? nullptr
-            : ::CreateWindowExA(WS_EX_TOOLWINDOW, window_class, "", WS_POPUP, 0, 0, 0, 0,
-                                nullptr, nullptr, win32::LibraryModule(), nullptr);
+            : ::CreateWindowExA(WS_EX_TOOLWINDOW, window_class, "", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                nullptr, win32::LibraryModule(), nullptr);
     if (handle == nullptr) throw std::runtime_error("the hidden window cannot be created");
     // Set after creation: the window's own creation messages are not the handler's business.
     ::SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
@@ -158,13 +160,17 @@ class MessageLoop {
   std::vector<std::pair<MessageWindow*, HWND>> windows_;
 };
 
-void ReleaseMessageLoop() { MessageLoop::Release(); }
+void ReleaseMessageLoop() {
+  MessageLoop::Release();
+}
 
 Timer::Timer(std::function<void()> on_timer) : on_timer_(std::move(on_timer)) {
   MessageLoop::Instance().Add(this);
 }
 
-Timer::~Timer() { MessageLoop::Instance().Remove(this); }
+Timer::~Timer() {
+  MessageLoop::Instance().Remove(this);
+}
 
 void Timer::SetInterval(std::uint32_t ms) {
   interval_ms_ = ms;
@@ -181,7 +187,9 @@ MessageWindow::MessageWindow(Handler handler) : handler_(std::move(handler)) {
   MessageLoop::Instance().Add(this);
 }
 
-MessageWindow::~MessageWindow() { MessageLoop::Instance().Remove(this); }
+MessageWindow::~MessageWindow() {
+  MessageLoop::Instance().Remove(this);
+}
 
 bool PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
   return MessageLoop::Instance().Post(message, wparam, lparam);

@@ -2,6 +2,7 @@
 // host's active window so that the host waits for it, and the default system beep. The progress
 // window is a window of its own (progress_window.cpp) and needs no notice here.
 #include "platform/messages.h"
+
 #include "platform/win32/windows_api.h"
 
 namespace vm316::platform {

@@ -4,6 +4,8 @@
 // system cannot make the window (no desktop), it stays a window in figures only, as elsewhere.
 #include "platform/progress_window.h"
 
+#include <utility>
+
 #include "platform/messages.h"
 #include "platform/win32/window_classes.h"
 #include "platform/win32/windows_api.h"
@@ -17,7 +19,9 @@ constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME;
 // Used only when the system has no screen to measure with.
 constexpr std::int32_t kAverageCharWidth = 6;
 
-HFONT DialogFont() { return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)); }
+HFONT DialogFont() {
+  return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+}
 
 SIZE TextExtent(const std::string& text) {
   SIZE extent{static_cast<LONG>(text.size()) * kAverageCharWidth, 13};
@@ -33,8 +37,7 @@ SIZE TextExtent(const std::string& text) {
   return extent;
 }
 
-LRESULT CALLBACK ProgressWindowProcedure(HWND handle, UINT message, WPARAM wparam,
-                                         LPARAM lparam) {
+LRESULT CALLBACK ProgressWindowProcedure(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CTLCOLORSTATIC: {
       const HDC dc = reinterpret_cast<HDC>(wparam);
@@ -49,20 +52,24 @@ LRESULT CALLBACK ProgressWindowProcedure(HWND handle, UINT message, WPARAM wpara
   }
 }
 
-HWND Frame(void* window) { return static_cast<HWND>(window); }
+HWND Frame(void* window) {
+  return static_cast<HWND>(window);
+}
 
 }  // namespace
 
-std::int32_t TextWidth(const std::string& text) { return TextExtent(text).cx; }
+std::int32_t TextWidth(const std::string& text) {
+  return TextExtent(text).cx;
+}
 
 ProgressWindow::ProgressWindow(std::string caption, std::int32_t width, std::int32_t height)
     : caption_(std::move(caption)), width_(width), height_(height) {
   const char* window_class =
       win32::UseWindowClass(kProgressWindowClass, &ProgressWindowProcedure, COLOR_BTNFACE);
   if (window_class == nullptr) return;
-  window_ = ::CreateWindowExA(kDialogExStyle, window_class, caption_.c_str(), kDialogStyle,
-                              left_, top_, width_, height_, nullptr, nullptr,
-                              win32::LibraryModule(), nullptr);
+  window_ =
+      ::CreateWindowExA(kDialogExStyle, window_class, caption_.c_str(), kDialogStyle, left_, top_,
+                        width_, height_, nullptr, nullptr, win32::LibraryModule(), nullptr);
 }
 
 ProgressWindow::~ProgressWindow() {
@@ -75,10 +82,12 @@ std::int32_t ProgressWindow::SetLabel(std::int32_t left, std::int32_t top, std::
   const SIZE extent = TextExtent(label_);
   if (window_ != nullptr) {
     // The label sizes itself to its text.
-    const HWND label = ::CreateWindowExA(0, "STATIC", label_.c_str(), WS_CHILD | WS_VISIBLE,
-                                         left, top, extent.cx, extent.cy, Frame(window_),
-                                         nullptr, win32::LibraryModule(), nullptr);
-    if (label != nullptr) ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont()), FALSE);
+    const HWND label =
+        ::CreateWindowExA(0, "STATIC", label_.c_str(), WS_CHILD | WS_VISIBLE, left, top, extent.cx,
+                          extent.cy, Frame(window_), nullptr, win32::LibraryModule(), nullptr);
+    if (label != nullptr) {
+      ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont()), FALSE);
+    }
   }
   return extent.cx;
 }

@@ -2,9 +2,10 @@
 // access needs the port-access driver, the screen area is the cursor clip rectangle, and the
 // environment is the process's own (not the C runtime's copy, which misses what a host sets
 // with SetEnvironmentVariableA after start-up).
+#include "platform/system.h"
+
 #include <vector>
 
-#include "platform/system.h"
 #include "platform/win32/windows_api.h"
 
 namespace vm316::platform {

@@ -4,6 +4,8 @@
 
 namespace vm316::platform {
 
-std::uint32_t SystemTickCount() { return ::GetTickCount(); }
+std::uint32_t SystemTickCount() {
+  return ::GetTickCount();
+}
 
 }  // namespace vm316::platform

@@ -16,9 +16,9 @@ std::vector<std::string>& RegisteredClasses() {
 HINSTANCE LibraryModule() {
   HMODULE module = nullptr;
   // The address of this very function lies in the library's image.
-  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&LibraryModule), &module);
+  ::GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&LibraryModule), &module);
   return module;
 }
 

@@ -6,6 +6,7 @@
 
 #include "instrument/vmx16.h"
 #include "platform/clock.h"
+#include "platform/port_backend.h"
 
 namespace vm316 {
 namespace {
@@ -208,15 +209,14 @@ void TVMx16::ReadRecord() {
   WriteModeRegister(Io, port::kModeStopped);
   const std::uint8_t high = Io.Read(port::kCounterHighPort);
   const std::uint8_t low = Io.Read(port::kCounterLowPort);
-  const std::int32_t counter = high * 256 + low;
-  // The address counter is 15 bits wide and its top bit reads 0; a 1 there comes from a
-  // floating bus: the board has gone (pulled from the slot, cable off). A record of bus noise
-  // is no record, and the instrument counts as absent from now on.
-  if ((counter & ~port::kSampleAddressMask) != 0) {
+  // Both counter bytes at 0xFF is what a floating bus reads: the board has gone (pulled from
+  // the slot, cable off). A record of bus noise is no record, and the instrument counts as
+  // absent from now on. The counter's top bit is no address bit and reads 0 on the board.
+  if (high == platform::kFloatingBus && low == platform::kFloatingBus) {
     HardwarePresent = false;
     return;
   }
-  const std::int32_t end = counter & port::kSampleAddressMask;
+  const std::int32_t end = (high * 256 + low) & port::kSampleAddressMask;
   SeekRecordStart(RecordStartAddress(end, lPostSamples, lPreSamples, ActiveTriggerSource));
 
   RangeStep[1] = 0;

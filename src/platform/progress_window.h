@@ -42,7 +42,7 @@ class ProgressWindow {
   std::int32_t width_;
   std::int32_t height_;
   bool visible_ = false;
-  void* window_ = nullptr;  // the system's window, where the system has one
+  [[maybe_unused]] void* window_ = nullptr;  // the system's window, where it has one
 };
 
 }  // namespace vm316::platform

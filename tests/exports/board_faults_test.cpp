@@ -7,8 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,13 @@ constexpr uint32_t kTimeOutMs = 100;
 // A host's patience in the block and timer styles, in virtual milliseconds: well past the
 // time-out, the record's duration and a second.
 constexpr uint32_t kPatienceMs = 1500;
-// Wall time a call may take in a debug or instrumented build.
-constexpr double kWallBoundSeconds = 20.0;
+// Wall time a call may take in a debug or instrumented build; VM316_TEST_SLOWDOWN scales it
+// for runs under valgrind.
+const double kWallBoundSeconds = [] {
+  const char* slowdown = std::getenv("VM316_TEST_SLOWDOWN");
+  const double factor = slowdown != nullptr ? std::atof(slowdown) : 1.0;
+  return 20.0 * (factor >= 1.0 ? factor : 1.0);
+}();
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -90,6 +96,14 @@ Outcome Measure(Style style) {
   return outcome;
 }
 
+// A short time-out, and a slow clock: waiting costs the simulated board every sample it
+// records meanwhile, and a record then holds several periods of a 1 kHz input.
+void UseTestSettings() {
+  ASSERT_EQ(SetTriggerTimeOut(kTimeOutMs), StatusOk);
+  uint32_t frequency = 100000;
+  ASSERT_EQ(SetSampleFrequency(&frequency), StatusOk);
+}
+
 class BoardFaultTest : public SimulatedBoardTest {
  protected:
   void SetUp() override { start_ = std::chrono::steady_clock::now(); }
@@ -98,14 +112,14 @@ class BoardFaultTest : public SimulatedBoardTest {
   void ExpectRecovery() {
     EXPECT_EQ(ExitInstrument(), StatusOk);
     ASSERT_EQ(BringUp(), StatusOk) << "no fresh instrument after the fault";
-    ASSERT_EQ(SetTriggerTimeOut(kTimeOutMs), StatusOk);
+    UseTestSettings();
     EXPECT_EQ(StartMeasurement(), StatusOk);
     EXPECT_LT(SecondsSince(start_), kWallBoundSeconds);
   }
 
   uint16_t BringUpWith(const std::string& fault) {
     const uint16_t status = BringUp(BoardInputs().Ch1("sine:freq=1000,amp=0.5").Fault(fault));
-    if (status == StatusOk) SetTriggerTimeOut(kTimeOutMs);
+    if (status == StatusOk) UseTestSettings();
     return status;
   }
 
@@ -117,7 +131,6 @@ TEST_F(BoardFaultTest, AnAbsentBoardIsNoHardwareInEveryStyleAndSaysNothing) {
   EXPECT_EQ(BringUpWith("absent"), StatusNoHardware);
   for (Style style : kStyles) EXPECT_EQ(Measure(style).status, StatusNoHardware) << Name(style);
   EXPECT_TRUE(capture_.Texts().empty());
-  EXPECT_EQ(capture_.Count(VM316_NOTICE_PROGRESS_SHOW), 0);  // no calibration was tried
   ExpectRecovery();
 }
 
@@ -160,14 +173,19 @@ TEST_F(BoardFaultTest, ADeadSecondConverterReadsZeroVoltsOnChannel2Only) {
                           .Ch2("sine:freq=1000,amp=0.5")
                           .Fault("dead-converter2")),
               StatusOk);
-    ASSERT_EQ(SetTriggerTimeOut(kTimeOutMs), StatusOk);
+    UseTestSettings();
     ASSERT_EQ(SetMeasureMode(mCh1), StatusOk);  // bring-up left mCh12 with channel 1 alone
     ASSERT_EQ(SetMeasureMode(mCh12), StatusOk);
     const Outcome outcome = Measure(style);
     EXPECT_EQ(outcome.status, StatusOk) << Name(style);
-    const Record record = style == Style::kBlock ? BlockVoltRecord() : VoltRecord();
+    Record record = style == Style::kBlock ? BlockVoltRecord() : VoltRecord();
+    // From the trigger on: a trigger that comes early leaves the head of the record holding
+    // whatever the sample memory held.
+    const auto from_trigger = static_cast<std::ptrdiff_t>(GetRecordLength() - GetPostSamples());
+    record.ch1.erase(record.ch1.begin(), record.ch1.begin() + from_trigger);
+    record.ch2.erase(record.ch2.begin(), record.ch2.begin() + from_trigger);
     EXPECT_GT(Amplitude(record.ch1), 0.4) << Name(style);
-    EXPECT_NEAR(Mean(record.ch2), 0.0, 1e-9) << Name(style);
+    EXPECT_EQ(Mean(record.ch2), 0.0) << Name(style);
     EXPECT_EQ(Amplitude(record.ch2), 0.0) << Name(style);
   }
   ExpectRecovery();
@@ -187,17 +205,32 @@ TEST_F(BoardFaultTest, ACalibrationOnADeadSecondConverterFailsAndSaysSo) {
   ExpectRecovery();
 }
 
-// The number of port accesses a bring-up from today's files and one measurement take, found
-// by bisection on when the board may be pulled and the measurement still succeeds.
-// Detection draws its step count anew at each bring-up, so the figure holds within about a
-// hundred accesses.
-uint64_t AccessesThroughOneMeasurement(ScopedEnv& env) {
+// Pulled out while the first calibration of the day runs: the searches end on their budgets,
+// the calibration fails and says so, and the instrument is not reported present.
+TEST_F(BoardFaultTest, ABoardPulledOutDuringTheCalibrationIsNoHardware) {
+  env_.Set("VM316_SIM_FAULT", "unplug-after=5000");  // after detection, in the first search
+  EXPECT_EQ(InitInstrument(kSimBase), StatusNoHardware);
+  EXPECT_EQ(capture_.Texts(),
+            std::vector<std::string>{
+                "Calibration of the VM316 failed, connect inputs to ground and try again"});
+  EXPECT_FALSE(std::filesystem::exists("Vemora1.Cal"));
+  EXPECT_EQ(StartMeasurement(), StatusNoHardware);
+  env_.Unset("VM316_SIM_FAULT");
+  ExpectRecovery();
+}
+
+// The port accesses of a bring-up from today's files and one measurement up to the readout's
+// first look at the board (the address counter), found by bisection on when the board may be
+// pulled and the measurement still succeed. Detection draws its step count anew at each
+// bring-up, so the figure holds within about a hundred accesses.
+uint64_t AccessesToTheFirstReadout(ScopedEnv& env) {
   auto survives = [&env](uint64_t n) {
     ExitInstrument();
     SeedCalibration();
     env.Set("VM316_SIM_FAULT", "unplug-after=" + std::to_string(n));
-    const bool ok = InitInstrument(kSimBase) == StatusOk && SetTriggerTimeOut(kTimeOutMs) == 0 &&
-                    StartMeasurement() == StatusOk;
+    bool ok = InitInstrument(kSimBase) == StatusOk;
+    if (ok) UseTestSettings();
+    ok = ok && StartMeasurement() == StatusOk;
     ExitInstrument();
     return ok;
   };
@@ -213,20 +246,20 @@ uint64_t AccessesThroughOneMeasurement(ScopedEnv& env) {
 
 TEST_F(BoardFaultTest, ABoardPulledOutAtAnyPointEndsEveryCallAndIsReported) {
   env_.Set("VM316_SIM_CH1", "sine:freq=1000,amp=0.5");
-  const uint64_t through = AccessesThroughOneMeasurement(env_);
-  RecordProperty("port_accesses_bring_up_and_one_measurement", std::to_string(through));
-  std::printf("DEBUG through %llu\n", static_cast<unsigned long long>(through));
-  // 512 + 1 locations of 4 accesses each end the measurement, after the seek to the first.
+  const uint64_t readout = AccessesToTheFirstReadout(env_);
+  RecordProperty("port_accesses_to_the_first_readout", std::to_string(readout));
+  // The readout seeks the record's first location, then reads 512 + 1 locations of four
+  // accesses each.
   const struct {
     const char* when;
     uint64_t after;
   } cases[] = {
       {"at the first access", 0},
       {"during detection", 30},
-      {"before the seek", through - 2200},
-      {"around the seek", through - 2080},
-      {"during the readout", through - 1000},
-      {"at the end of the readout", through - 8},
+      {"while arming and waiting", readout - 150},
+      {"during the seek", readout + 20},
+      {"during the readout", readout + 1000},
+      {"after the readout", readout + 2300},
   };
   for (const auto& c : cases) {
     for (Style style : kStyles) {
@@ -241,12 +274,20 @@ TEST_F(BoardFaultTest, ABoardPulledOutAtAnyPointEndsEveryCallAndIsReported) {
       }
       ASSERT_EQ(init, StatusOk);
       const Outcome first = Measure(style);
-      // A pull at the very end of a readout leaves that record whole; the next one cannot
-      // come from a board that is gone.
-      const Outcome second = Measure(style);
+      // The figure was taken in the blocking style; the others reach their readout sooner.
+      if (style != Style::kBlocking) {
+      } else if (c.after + 100 < readout) {
+        EXPECT_EQ(first.status, StatusNoHardware);
+      } else if (c.after > readout + 200) {
+        EXPECT_EQ(first.status, StatusOk);
+      }
+      // Once the readout has started the record is taken (its tail read from the floating
+      // bus when the board went during it); a later measurement finds the board gone. The
+      // figure is rough, so a pull meant for the end of one record may fall into the next.
+      Outcome second = Measure(style);
+      for (int more = 0; more < 3 && second.status == StatusOk; ++more) second = Measure(style);
       EXPECT_LT(SecondsSince(begun), kWallBoundSeconds);
-      EXPECT_EQ(second.status, StatusNoHardware)
-          << "first " << first.status << ": a record from a board that is gone";
+      EXPECT_EQ(second.status, StatusNoHardware);
       uint16_t channels = 0;
       EXPECT_EQ(GetNrChannels(&channels), StatusNoHardware);
     }

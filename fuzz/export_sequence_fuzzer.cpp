@@ -1,0 +1,368 @@
+// Turns its input into a sequence of export calls with arguments on the simulated board, with
+// the message pump between calls, as a careless host would make them. Each input brings the
+// instrument up (from the calibration files made once at start-up), optionally with a board
+// fault, makes at most kMaxCalls calls and exits the instrument again, so that every input runs
+// from the same state and a finding replays alone. Time-outs, sample rates and record lengths
+// are clamped so that every blocking call ends within a fraction of a second of virtual time;
+// a call that does not end is a finding of the run's -timeout.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "vm316.h"
+#include "vm316_host.h"
+
+namespace {
+
+constexpr uint16_t kSimBase = 0x378;
+constexpr int kMaxCalls = 48;
+// Bounds that keep each call short on the virtual clock.
+// The simulated board computes every sample it records while a trigger is awaited, so both
+// the wait and the rate are kept small: at most 2048 samples at no less than 100 kHz (20 ms),
+// a time-out of at most 5 ms at no more than 2 MHz.
+constexpr uint32_t kMaxTimeOutMs = 5;
+constexpr uint32_t kMaxRecordLength = 2048;
+constexpr double kMinSampleFrequency = 100000.0;
+constexpr double kMaxSampleFrequency = 2000000.0;
+constexpr uint32_t kMaxPumpMs = 20;
+// Buffers for any record the board can hold, with room to spare.
+constexpr std::size_t kBufferSamples = 32768 + 16;
+
+// Reads the input front to back; past its end every value is 0.
+class Input {
+ public:
+  Input(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool Empty() const { return at_ >= size_; }
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
+  uint32_t U32() { return static_cast<uint32_t>(U16() | static_cast<uint32_t>(U16()) << 16); }
+  int32_t I32() {
+    const uint32_t bits = U32();
+    int32_t value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  }
+  // A channel: mostly the two real ones, sometimes anything.
+  uint8_t Channel() {
+    const uint8_t b = Byte();
+    return b < 200 ? static_cast<uint8_t>(1 + b % 2) : b;
+  }
+  // A real: an edge value of the table, or any bit pattern.
+  double Real() {
+    static constexpr double kEdges[] = {0.0,
+                                        -0.0,
+                                        0.02,
+                                        0.8,
+                                        1.6,
+                                        -1.61,
+                                        80.0,
+                                        1e308,
+                                        -1e308,
+                                        std::numeric_limits<double>::infinity(),
+                                        -std::numeric_limits<double>::infinity(),
+                                        std::numeric_limits<double>::quiet_NaN(),
+                                        std::numeric_limits<double>::denorm_min(),
+                                        20e6,
+                                        0.5,
+                                        -0.5};
+    const uint8_t b = Byte();
+    if (b < 128) return kEdges[b % std::size(kEdges)];
+    if (b < 192) return (static_cast<int>(Byte()) - 128) / 64.0;
+    const uint64_t bits = static_cast<uint64_t>(U32()) | static_cast<uint64_t>(U32()) << 32;
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  }
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+struct Buffers {
+  std::vector<double> volts1 = std::vector<double>(kBufferSamples);
+  std::vector<double> volts2 = std::vector<double>(kBufferSamples);
+  std::vector<uint16_t> raw1 = std::vector<uint16_t>(kBufferSamples);
+  std::vector<uint16_t> raw2 = std::vector<uint16_t>(kBufferSamples);
+};
+
+// A pointer argument: now and then null.
+template <typename T>
+T* MaybeNull(Input& in, T* pointer) {
+  return in.Byte() < 16 ? nullptr : pointer;
+}
+
+// The settings that keep every call of an input short, after each bring-up.
+void ApplyBounds() {
+  SetTriggerTimeOut(kMaxTimeOutMs);
+  SetRecordLength(512);
+  SetPostSamples(256);
+  uint32_t frequency = 1000000;
+  SetSampleFrequency(&frequency);
+}
+
+void CallOne(Input& in, Buffers& b) {
+  double d1 = 0;
+  double d2 = 0;
+  uint16_t u16 = 0;
+  uint16_t u16b = 0;
+  uint8_t u8 = 0;
+  int32_t i32 = 0;
+  uint32_t u32 = 0;
+  switch (in.Byte() % 48) {
+    case 0:
+      StartMeasurement();
+      break;
+    case 1:
+      GetMeasurement(MaybeNull(in, b.volts1.data()), MaybeNull(in, b.volts2.data()));
+      break;
+    case 2:
+      GetOneMeasurement(in.I32() % 40000, MaybeNull(in, &d1), MaybeNull(in, &d2));
+      break;
+    case 3:
+      GetMeasurementRaw(MaybeNull(in, b.raw1.data()), MaybeNull(in, b.raw2.data()));
+      break;
+    case 4:
+      GetOneMeasurementRaw(in.I32(), MaybeNull(in, &u16), MaybeNull(in, &u16b));
+      break;
+    case 5:
+      GetOneMeasurementRawCh(in.U16(), in.I32(), MaybeNull(in, &u16));
+      break;
+    case 6:
+      ADC_Start();
+      break;
+    case 7:
+      ADC_Running();
+      ADC_Triggered();
+      ADC_Ready();
+      break;
+    case 8:
+      ADC_ForceTrig();
+      ADC_Abort();
+      break;
+    case 9:
+      ADC_GetData(MaybeNull(in, b.raw1.data()), MaybeNull(in, b.raw2.data()));
+      break;
+    case 10:
+      ADC_GetDataVolt(MaybeNull(in, b.volts1.data()), MaybeNull(in, b.volts2.data()));
+      break;
+    case 11:
+      ADC_GetDataCh(in.U16(), MaybeNull(in, b.raw1.data()));
+      break;
+    case 12:
+      ADC_GetDataVoltCh(in.U16(), MaybeNull(in, b.volts1.data()));
+      break;
+    case 13:
+      DoMeasure(in.I32());
+      break;
+    case 14:
+      vm316_pump_messages(in.Byte() % (kMaxPumpMs + 1));
+      break;
+    case 15:
+      SetMeasureMode(in.Byte());
+      GetMeasureMode(MaybeNull(in, &u8));
+      break;
+    case 16:
+      SetRecordLength(std::min(in.U32(), kMaxRecordLength + 1));
+      break;
+    case 17:
+      SetPostSamples(in.U32() % (kMaxRecordLength + 2));
+      break;
+    case 18: {
+      d1 = in.Real();
+      // Rates are clamped; what is no number, infinite or not above zero goes as it is.
+      if (d1 > 0 && d1 < kMinSampleFrequency) d1 = kMinSampleFrequency;
+      if (d1 > kMaxSampleFrequency && d1 < std::numeric_limits<double>::infinity()) {
+        d1 = kMaxSampleFrequency;
+      }
+      SetSampleFrequencyF(MaybeNull(in, &d1));
+      break;
+    }
+    case 19: {
+      u32 = std::clamp<uint32_t>(in.U32(), static_cast<uint32_t>(kMinSampleFrequency),
+                                 static_cast<uint32_t>(kMaxSampleFrequency));
+      if (in.Byte() < 8) u32 = 0;
+      SetSampleFrequency(MaybeNull(in, &u32));
+      break;
+    }
+    case 20:
+      d1 = in.Real();
+      SetSensitivity(in.Channel(), MaybeNull(in, &d1));
+      break;
+    case 21:
+      GetSensitivity(in.Channel(), MaybeNull(in, &d1));
+      break;
+    case 22:
+      SetAutoRanging(in.Channel(), in.Byte() % 3);
+      break;
+    case 23:
+      GetAutoRanging(in.Channel(), MaybeNull(in, &u8));
+      break;
+    case 24:
+      SetCoupling(in.Channel(), in.Byte() % 3);
+      GetCoupling(in.Channel(), &u8);
+      break;
+    case 25:
+      SetDcLevel(in.Channel(), in.Real());
+      break;
+    case 26:
+      GetDcLevel(in.Channel(), MaybeNull(in, &d1));
+      break;
+    case 27:
+      SetTriggerSource(in.Byte() % 17);
+      GetTriggerSource(MaybeNull(in, &u8));
+      break;
+    case 28:
+      SetTriggerMode(in.Byte() % 14);
+      GetTriggerMode(MaybeNull(in, &u8));
+      break;
+    case 29:
+      SetTriggerModeCh(in.Byte() % 4, in.Byte() % 14);
+      break;
+    case 30:
+      GetTriggerModeCh(in.Byte() % 4, MaybeNull(in, &u8));
+      break;
+    case 31:
+      SetTriggerLevel(in.Channel(), in.Real());
+      break;
+    case 32:
+      GetTriggerLevel(in.Channel(), MaybeNull(in, &d1));
+      break;
+    case 33:
+      SetTriggerHys(in.Channel(), in.Real());
+      break;
+    case 34:
+      GetTriggerHys(in.Channel(), MaybeNull(in, &d1));
+      break;
+    case 35:
+      SetTriggerTimeOut(in.U32() % (kMaxTimeOutMs + 1));
+      GetTriggerTimeOut();
+      break;
+    case 36:
+      u32 = in.U32();
+      SetSquareWaveGenFrequency(MaybeNull(in, &u32));
+      break;
+    case 37:
+      SetResolution(in.Byte());
+      GetResolution(MaybeNull(in, &u8));
+      break;
+    case 38:
+      GetAvailableSensitivities(MaybeNull(in, b.volts1.data()));
+      break;
+    case 39:
+      GetAvailableResolutions(MaybeNull(in, b.volts1.data()));
+      break;
+    case 40:
+      GetNrChannels(MaybeNull(in, &u16));
+      GetDCLevelStatus();
+      break;
+    case 41:
+      GetSampleFrequencyF();
+      GetSampleFrequency();
+      GetRecordLength();
+      GetPostSamples();
+      GetMaxRecordLength();
+      GetMaxSampleFrequency();
+      GetMaxSampleFrequencyF();
+      break;
+    case 42:
+      GetSerialNumber(MaybeNull(in, &i32));
+      GetCalibrationDate(MaybeNull(in, &i32));
+      GetExternalClock(MaybeNull(in, &u16));
+      SetExternalClock(in.U16());
+      break;
+    case 43:
+      SetTransferMode(in.I32());
+      GetTransferMode(MaybeNull(in, &i32));
+      SetDataReadyCallback(in.U32());
+      SetDataReadyEvent(in.U32());
+      break;
+    case 44:
+      GetFuncGenOutputOn(MaybeNull(in, &u16));
+      GetFuncGenEnable(MaybeNull(in, &u16));
+      SetFuncGenFrequency(MaybeNull(in, &d1));
+      FillFuncGenMemory(in.I32(), nullptr);
+      SetFuncGenAmplitude(in.Real());
+      GetFuncGenMaxAmplitude(nullptr);
+      break;
+    case 45:
+      I2CWrite(in.U32(), in.U32(), in.U32());
+      I2CReadNoStop(in.U32(), in.U32(), in.U32());
+      GetOneDigitalValue(in.U32(), nullptr);
+      GetDigitalInputValues(nullptr);
+      break;
+    // A host that closes and reopens, or posts the window messages another program might.
+    case 46:
+      ExitInstrument();
+      InitInstrument(in.Byte() < 200 ? kSimBase : in.U16());
+      ApplyBounds();
+      break;
+    case 47:
+      vm316_post_message(in.Byte() < 128 ? 0x400 + 13 : 537, 0, 0);
+      break;
+  }
+}
+
+// The fault, if any, the board of this input shows.
+std::string FaultOf(Input& in) {
+  const uint8_t b = in.Byte();
+  switch (b % 8) {
+    case 0:
+      return "stuck-busy";
+    case 1:
+      return "dead-converter2";
+    case 2:
+      return "unplug-after=" + std::to_string(in.U32() % 20000);
+    case 3:
+      return "absent";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  setenv("VM316_PORT", "sim", 1);
+  setenv("VM316_CLOCK", "virtual", 1);
+  setenv("VM316_MESSAGES", "quiet", 1);
+  setenv("VM316_SIM_CH1", "sine:freq=1000,amp=0.5", 1);
+  setenv("VM316_SIM_CH2", "square:freq=300,amp=2", 1);
+  unsetenv("VM316_SIM_FAULT");
+  // The calibration files live in the current directory: a directory of this run, calibrated
+  // once with grounded inputs.
+  std::string dir = (std::filesystem::temp_directory_path() / "vm316-fuzz-XXXXXX").string();
+  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
+  setenv("VM316_SIM_CH1", "ground", 1);
+  setenv("VM316_SIM_CH2", "ground", 1);
+  if (InitInstrument(kSimBase) != StatusOk) std::abort();
+  ExitInstrument();
+  setenv("VM316_SIM_CH1", "sine:freq=1000,amp=0.5", 1);
+  setenv("VM316_SIM_CH2", "square:freq=300,amp=2", 1);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  const std::string fault = FaultOf(in);
+  setenv("VM316_SIM_FAULT", fault.c_str(), 1);
+  InitInstrument(kSimBase);
+  ApplyBounds();
+  static Buffers buffers;
+  for (int call = 0; call < kMaxCalls && !in.Empty(); ++call) {
+    CallOne(in, buffers);
+    vm316_pump_messages(1);
+  }
+  ExitInstrument();
+  return 0;
+}

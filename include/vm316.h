@@ -122,10 +122,24 @@ VM316_API uint16_t VM_CALL GetSerialNumber(int32_t* serial);
  * first fetch after an arm reads the board). Measurement style: DoMeasure or StartMeasurement
  * fill the sample buffers, and GetMeasurement and its variants copy them. Raw samples are
  * offset binary, 32768 = 0 V, a converter byte b held as b * 256; volt buffers hold doubles.
- * Buffers hold the record length of samples and are not checked for size. */
+ * Buffers hold the record length of samples and are not checked for size.
+ *
+ * What a record holds: GetRecordLength() samples, the trigger sample at index length -
+ * GetPostSamples(). Every sample was recorded after the arm: with samples before the trigger
+ * the library holds the trigger off until they have been recorded (the comparators armed so
+ * that they cannot fire, a forced trigger held), which takes (length - post + 1) sample
+ * periods plus a few milliseconds on the tick counter. Whichever call comes next ends the
+ * hold-off: the blocking loop, a timer step, ADC_Ready, ADC_Triggered, ADC_Running or
+ * ADC_ForceTrig. A record takes at most the hold-off, the time-out when it forces, the
+ * post-trigger samples and 8 more sample periods, and a second (vm316_record_bound_ms in
+ * vm316_host.h gives the figure). docs/records.md has the details. */
 
 /* Acquires and reads one complete record, blocking until done; StatusNotInitialized before a
- * successful InitInstrument, StatusNoHardware if the board stopped answering. */
+ * successful InitInstrument. StatusNoHardware when no complete record came within its bound
+ * (counted from the call when the time-out forces, else from the moment the trigger status
+ * shows the trigger; without a time-out and without a trigger it waits), for this call only;
+ * and from then on when the board has gone (the bus floats, checked before and after the
+ * readout, so a record read from a floating bus is never StatusOk). */
 VM316_API uint16_t VM_CALL StartMeasurement(void);
 /* Copies channels 1 and 2 of the last record as volts. */
 VM316_API uint16_t VM_CALL GetMeasurement(double* ch1_volts, double* ch2_volts);
@@ -150,7 +164,8 @@ VM316_API uint16_t VM_CALL ADC_Ready(void);
 VM316_API uint16_t VM_CALL ADC_GetData(uint16_t* ch1_samples, uint16_t* ch2_samples);
 /* Copies channels 1 and 2 as volts, reading the board on the first fetch after an arm. */
 VM316_API uint16_t VM_CALL ADC_GetDataVolt(double* ch1_volts, double* ch2_volts);
-/* Forces the trigger of the armed acquisition. */
+/* Forces the trigger of the armed acquisition; before its samples before the trigger have been
+ * recorded, the force is held and given as soon as they have. */
 VM316_API uint16_t VM_CALL ADC_ForceTrig(void);
 /* Accepted for compatibility: transfer mode stays tmBlock; StatusNotSupported. */
 VM316_API uint16_t VM_CALL SetTransferMode(int32_t mode);

@@ -45,6 +45,21 @@ VM316_API int32_t vm316_post_message(uint32_t message, uintptr_t wparam, intptr_
  * at 0xC000. Returns 0 for a null or empty name. */
 VM316_API uint32_t vm316_register_window_message(const char* name);
 
+/* The longest a sound board takes to complete one record, in milliseconds: the library's own
+ * rule, the one StartMeasurement gives up by. sample_frequency is the frequency the board runs
+ * at (GetSampleFrequencyF), pre_samples and post_samples the record's split (GetRecordLength -
+ * GetPostSamples, and GetPostSamples), trigger_timeout_ms the time-out as SetTriggerTimeOut
+ * takes it (-1 for none).
+ *
+ * The bound counts from the arm: the hold-off that lets the pre-trigger part be recorded, the
+ * time-out when it forces a trigger, the post-trigger samples and the board's stop latency in
+ * sample periods, and a second of slack. A time-out of -1 (or of 100 s and more) never forces:
+ * the wait for the trigger is then the host's, and the bound counts from the moment
+ * ADC_Triggered shows the trigger. Returns -1 for a frequency that is not a positive number or a
+ * time-out that is not a number. */
+VM316_API double vm316_record_bound_ms(double sample_frequency, int32_t pre_samples,
+                                       int32_t post_samples, double trigger_timeout_ms);
+
 #ifdef __cplusplus
 }
 #endif

@@ -23,6 +23,7 @@ void Recorder::WriteMode(std::uint8_t mode, std::uint64_t now_ns) {
     stopped_ = false;
     remaining_ = 0;
     samples_recorded_ = 0;
+    ++arms_;
     for (TriggerComparator& comparator : comparators_) comparator.Reset();
     next_edge_ns_ = clock_.FirstEdgeAfter(now_ns);
   } else if (mode == kModeSeekRun) {
@@ -132,6 +133,7 @@ void Recorder::RecordOne() {
   const std::uint16_t address = counter_;
   if (unit_mode_[0] != kUnitIdle) memory_[0][address] = codes.converter1;
   if (unit_mode_[1] != kUnitIdle) memory_[1][address] = codes.converter2;
+  if (unit_mode_[0] != kUnitIdle || unit_mode_[1] != kUnitIdle) written_in_arm_[address] = arms_;
   const bool fired1 = comparators_[0].Clock(codes.converter1, codes.external_high);
   const bool fired2 = comparators_[1].Clock(codes.converter2, codes.external_high);
   counter_ = (counter_ + 1) & kAddressMask;

@@ -129,6 +129,10 @@ class Recorder {
   std::uint16_t TriggerAddress() const { return trigger_address_; }
   // Sample clock edges run in the armed mode since it was entered (skipped ones included).
   std::uint64_t SamplesRecorded() const { return samples_recorded_; }
+  // The location was written by the converters since the armed mode was last entered.
+  bool WrittenSinceArm(std::uint16_t address) const {
+    return arms_ != 0 && written_in_arm_[address & kAddressMask] == arms_;
+  }
 
  private:
   void Run(std::uint64_t now_ns);
@@ -159,6 +163,9 @@ class Recorder {
   std::uint32_t remaining_ = 0;  // samples still to write before the stop
   std::uint16_t trigger_address_ = 0;
   std::uint64_t samples_recorded_ = 0;
+  // Which arm (entry into the armed mode, counted from 1) last wrote each location.
+  std::uint32_t arms_ = 0;
+  std::array<std::uint32_t, kMemorySize> written_in_arm_{};
 
   // The seek.
   std::uint16_t seek_target_ = 0;

@@ -19,9 +19,6 @@ namespace {
 constexpr double kLongCaptureSeconds = 1.0;
 // The automatic settings settle in at most one record per range, and one more to confirm.
 constexpr int kMaxSettlingRecords = 14;
-// A board that has triggered but reports no complete record this long after the record's own
-// duration is taken for dead.
-constexpr double kCompletionSlackSeconds = 1.0;
 constexpr std::uint32_t kWaitForeverMs = 0xFFFFFFFF;
 constexpr double kProgressRefreshSeconds = 0.25;
 constexpr std::uint32_t kMaxRealPollMs = 50;  // Ctrl-C is seen within this
@@ -393,7 +390,6 @@ void Acquisition::CaptureBlock() {
   const double record_seconds = RecordSeconds();
   const double pre_seconds =
       (static_cast<double>(GetRecordLength()) - GetPostSamples()) / std::max(achieved_rate_, 1e-9);
-  const double post_seconds = record_seconds - pre_seconds;
   const bool free_running = options_.trigger.source == TriggerSourceOption::kNone;
   // The board needs its samples before the trigger before a trigger can count.
   const double force_after =
@@ -401,6 +397,11 @@ void Acquisition::CaptureBlock() {
   const std::uint32_t max_poll = session_.virtual_clock() ? kMaxVirtualPollMs : kMaxRealPollMs;
   const auto poll_ms = static_cast<std::uint32_t>(
       std::clamp(record_seconds * 1000.0 / 50.0, 1.0, static_cast<double>(max_poll)));
+  // Once the trigger came (or was forced), the library's bound for a record without a time-out.
+  const double completion_seconds =
+      vm316_record_bound_ms(achieved_rate_, GetRecordLength() - GetPostSamples(), GetPostSamples(),
+                            -1.0) /
+      1000.0;
 
   CheckCall(ADC_Start(), "arming the board failed");
   BoardTime time(session_.virtual_clock());
@@ -422,9 +423,7 @@ void Acquisition::CaptureBlock() {
       session_.Note("waiting for a trigger (no time-out); Ctrl-C stops");
       said_waiting = true;
     }
-    if (triggered_at && elapsed > *triggered_at + post_seconds +
-                                      (free_running ? pre_seconds : 0.0) +
-                                      kCompletionSlackSeconds) {
+    if (triggered_at && elapsed > *triggered_at + completion_seconds) {
       throw CliError(ExitCode::kNoBoard, "the board stopped answering: no complete record " +
                                              FormatDuration(elapsed) + " after arming");
     }

@@ -1,8 +1,10 @@
 // The host extras: the message pump, the message handler, posting to the hidden window and the
-// window-message registry.
+// window-message registry; the record bound.
+#include <cmath>
 #include <thread>
 
 #include "exports/library_state.h"
+#include "instrument/record_timing.h"
 #include "platform/message_loop.h"
 #include "platform/messages.h"
 #include "platform/window_messages.h"
@@ -25,4 +27,13 @@ VM316_API int32_t vm316_post_message(uint32_t message, uintptr_t wparam, intptr_
 
 VM316_API uint32_t vm316_register_window_message(const char* name) {
   return name == nullptr ? 0 : vm316::platform::RegisterWindowMessage(name);
+}
+
+VM316_API double vm316_record_bound_ms(double sample_frequency, int32_t pre_samples,
+                                       int32_t post_samples, double trigger_timeout_ms) {
+  if (!std::isfinite(sample_frequency) || sample_frequency <= 0.0) return -1.0;
+  if (std::isnan(trigger_timeout_ms)) return -1.0;
+  constexpr long double kMsPerSecond = 1000.0L;
+  return static_cast<double>(vm316::RecordBoundMs(sample_frequency, pre_samples, post_samples,
+                                                  trigger_timeout_ms / kMsPerSecond));
 }

@@ -85,8 +85,8 @@ VM316_API uint16_t VM_CALL StartMeasurement(void) {
   TVMx16& vm = gate.Instrument();
   vm.MeasureOnce();
   ex::Library().DataFetched = true;
-  // The sequencer gives the board up when even forced triggers bring no record.
-  if (!vm.HardwarePresent) return StatusNoHardware;
+  // No record within its bound, or the board has gone (then it stays gone).
+  if (!vm.RecordDone || !vm.HardwarePresent) return StatusNoHardware;
   ex::RefreshVoltFactors(vm, 1, 4);
   return StatusOk;
 }

@@ -157,6 +157,10 @@ bool TVMx16::DetectHardware() {
   const int count = low + 256 * high;
 
   HardwarePresent = steps == count + 2 || steps == count + 3;
+  // The arm left the counter steps + 1 locations before what it reads now.
+  if (HardwarePresent) {
+    ArmAddress = static_cast<std::uint16_t>((count - (steps + 1)) & port::kSampleAddressMask);
+  }
   return HardwarePresent;
 }
 

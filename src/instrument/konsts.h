@@ -11,7 +11,7 @@ inline constexpr std::int16_t kChannelCount = 2;
 inline constexpr int kChannelSlots = 5;  // channels 1..4; slot 0 is the external trigger input
 inline constexpr int kRangeCount = 12;
 inline constexpr int kRangeSlots = kRangeCount + 1;  // range indices 1..12
-inline constexpr int kCalibrationRows = 3;            // 1 ch1, 2 ch2, 3 ch1 through converter 2
+inline constexpr int kCalibrationRows = 3;           // 1 ch1, 2 ch2, 3 ch1 through converter 2
 inline constexpr std::int32_t kMaxRecordLength = 32760;
 inline constexpr long double kMaxSampleFrequency = 20000000.0L;
 inline constexpr std::int32_t kResolutionBits = 8;
@@ -36,6 +36,10 @@ inline constexpr std::int32_t kMaxGainTrim = 250;
 
 // Sample buffers: allocated once, large enough for every record the board can hold.
 inline constexpr std::size_t kSampleBufferLength = 132001;
+
+// The sample-address counter after an arm, three locations below the top of the memory; the
+// detection handshake confirms it for each board.
+inline constexpr std::uint16_t kDefaultArmAddress = 0x7FFD;
 
 // The acquisition timer's interval.
 inline constexpr std::uint32_t kAcquisitionTimerIntervalMs = 6;

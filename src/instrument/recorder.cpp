@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "instrument/record_timing.h"
 #include "instrument/vmx16.h"
 #include "platform/clock.h"
 #include "platform/port_backend.h"
@@ -23,8 +24,12 @@ constexpr long double kReadoutClockHz = 20000000.0L;
 
 // The counter stops this many locations after the last sample of a record; two fewer when the
 // record was taken at once, without waiting for a trigger.
-constexpr std::int32_t kStopLatency = 7;
+constexpr std::int32_t kStopLatency = kStopLatencySamples;
 constexpr std::int32_t kStopLatencyAtOnce = 5;
+
+// A comparator parked where it cannot fire: on a rising edge it re-arms only once the unit's
+// code has been below the re-arm level, and no code is below 0.
+constexpr ComparatorSettings kParkedComparator{port::kComparatorAnalogRising, 0, 255};
 
 // A seek that does not report within this time is given up; the readout then starts wherever
 // the counter stands.
@@ -47,12 +52,39 @@ constexpr std::uint8_t kBothChannels = kChannel1Bit | kChannel2Bit;
 struct SignalTest {
   bool clipped = false;
   bool small_signal = true;
+  bool counted = false;
 
   void Take(std::uint16_t sample) {
+    counted = true;
     if (sample > kClipHigh || sample < kClipLow) clipped = true;
     if (sample <= kSmallLow || sample >= kSmallHigh) small_signal = false;
   }
 };
+
+// Mode, re-arm level and trigger level into both channel units, in the order the board takes
+// them.
+void WriteComparators(port::PortIo& io, const ComparatorSettings& unit1,
+                      const ComparatorSettings& unit2) {
+  for (int unit = 1; unit <= 2; ++unit) {
+    const auto u = static_cast<port::Unit>(unit);
+    const ComparatorSettings& settings = unit == 1 ? unit1 : unit2;
+    io.WriteRegister(u, port::kComparatorModeRegister, settings.mode);
+    io.WriteRegister(u, port::kHysteresisLevelRegister, settings.hysteresis_level);
+    io.WriteRegister(u, port::kTriggerLevelRegister, settings.trigger_level);
+  }
+}
+
+// How many leading locations of a record of `locations`, whose last location lies latency
+// locations before the counter's end, the board did not write since the arm at arm_address. It
+// wrote the locations from the arm address up to the end; the count is taken modulo the memory
+// size, so a recorder that went round the memory may have written more than it says, never
+// fewer.
+std::int64_t LocationsBeforeTheArm(std::int32_t end, std::uint16_t arm_address,
+                                   std::int64_t locations, std::int32_t latency) {
+  const std::int64_t written = (end - arm_address) & port::kSampleAddressMask;
+  const std::int64_t fresh = std::clamp<std::int64_t>(written - latency + 1, 0, locations);
+  return locations - fresh;
+}
 
 }  // namespace
 
@@ -105,38 +137,60 @@ std::int32_t TVMx16::ClampToByte(std::int32_t value) {
   return std::clamp(value, 0, 255);
 }
 
-void TVMx16::ProgramTriggerComparators() {
-  if (!PortAccessOk) return;
+namespace {
+
+// The comparator settings of the present trigger settings, into ComparatorShadow.
+void UpdateComparatorShadow(const TVMx16& vm) {
   // Channel 1's slope sets the edge of both units.
-  const std::uint8_t slope = TriggerSlope[1];
-  const bool external = tsTriggerSource == tsExternal;
-  if (slope == SlopeRising || slope == SlopeFalling) {
-    const bool rising = slope == SlopeRising;
-    for (int unit = 1; unit <= 2; ++unit) {
-      const std::int32_t rearm = rising ? TriggerLevel[unit] - TriggerHysteresis[unit]
-                                        : TriggerLevel[unit] + TriggerHysteresis[unit];
-      ComparatorSettings& shadow = comparator_shadow[unit];
-      shadow.hysteresis_level = static_cast<std::uint8_t>(ClampToByte(rearm));
-      shadow.trigger_level = static_cast<std::uint8_t>(ClampToByte(TriggerLevel[unit]));
-      if (rising) {
-        shadow.mode = external ? port::kComparatorExternalRising : port::kComparatorAnalogRising;
-      } else {
-        shadow.mode = external ? port::kComparatorExternalFalling : port::kComparatorAnalogFalling;
-      }
-    }
-  }
+  const std::uint8_t slope = vm.TriggerSlope[1];
+  const bool external = vm.tsTriggerSource == tsExternal;
+  if (slope != SlopeRising && slope != SlopeFalling) return;  // the shadow keeps what it holds
+  const bool rising = slope == SlopeRising;
   for (int unit = 1; unit <= 2; ++unit) {
-    const auto u = static_cast<port::Unit>(unit);
-    const ComparatorSettings& shadow = comparator_shadow[unit];
-    Io.WriteRegister(u, port::kComparatorModeRegister, shadow.mode);
-    Io.WriteRegister(u, port::kHysteresisLevelRegister, shadow.hysteresis_level);
-    Io.WriteRegister(u, port::kTriggerLevelRegister, shadow.trigger_level);
+    const std::int32_t level = vm.TriggerLevel[unit];
+    const std::int32_t rearm =
+        rising ? level - vm.TriggerHysteresis[unit] : level + vm.TriggerHysteresis[unit];
+    ComparatorSettings& shadow = comparator_shadow[unit];
+    shadow.hysteresis_level = static_cast<std::uint8_t>(TVMx16::ClampToByte(rearm));
+    shadow.trigger_level = static_cast<std::uint8_t>(TVMx16::ClampToByte(level));
+    if (rising) {
+      shadow.mode = external ? port::kComparatorExternalRising : port::kComparatorAnalogRising;
+    } else {
+      shadow.mode = external ? port::kComparatorExternalFalling : port::kComparatorAnalogFalling;
+    }
   }
 }
 
+}  // namespace
+
+void TVMx16::ProgramTriggerComparators() {
+  if (!PortAccessOk) return;
+  UpdateComparatorShadow(*this);
+  WriteComparators(Io, comparator_shadow[1], comparator_shadow[2]);
+}
+
+// The board takes the first trigger after the arm, and records from the arm on. A trigger that
+// came before lPreSamples samples were recorded would leave the head of the record holding
+// whatever the memory held, so with a pre-trigger part no trigger may come before it has been
+// recorded (the hold-off): a record taken at once counts the pre-trigger part into the count
+// register, comparator sources are armed with both comparators parked, and a forced trigger
+// waits. EndHoldOffWhenDue ends it. Without a pre-trigger part the arm is the plain one.
 void TVMx16::ArmAcquisition() {
   if (!PortAccessOk || !HardwarePresent) return;
-  ProgramTriggerComparators();
+  HoldOffRunning = false;
+  ForcePending = false;
+  ComparatorsParked = false;
+  const bool hold_off = lPreSamples > 0;
+  const auto comparator_source = [this] {
+    return TriggerSelectCode(ActiveTriggerSource) != port::kTriggerSelectNow;
+  };
+  if (hold_off && comparator_source()) {
+    UpdateComparatorShadow(*this);
+    WriteComparators(Io, kParkedComparator, kParkedComparator);
+    ComparatorsParked = true;
+  } else {
+    ProgramTriggerComparators();
+  }
 
   long double frequency = ClockFrequency;
   ProgramSampleClock(frequency);
@@ -146,8 +200,10 @@ void TVMx16::ArmAcquisition() {
     SettingsChanged();
   }
 
-  // The hardware records this many samples after the trigger, then stops.
-  WriteCount(static_cast<std::uint16_t>(lPostSamples));
+  // The hardware records this many samples after the trigger, then stops. Taken at once, the
+  // first sample is the trigger: the pre-trigger part then comes after it.
+  const bool at_once = hold_off && ActiveTriggerSource == tsNoTrig;
+  WriteCount(static_cast<std::uint16_t>(at_once ? lPreSamples + lPostSamples : lPostSamples));
 
   const bool both_converters_on_ch1 = mMeasureMode == mCh1 && DoubleRate;
   Io.WriteRegister(kCh1Unit, port::kUnitModeRegister,
@@ -156,11 +212,56 @@ void TVMx16::ArmAcquisition() {
 
   Io.WriteRegister(kControlUnit, port::kArmRegister, 0);
   WriteModeRegister(Io, port::kModeStopped);
+  // A clock the board could not meet changes the settings, and with them the active source.
+  if (hold_off && comparator_source() && !ComparatorsParked) {
+    WriteComparators(Io, kParkedComparator, kParkedComparator);
+    ComparatorsParked = true;
+  }
   Io.WriteRegister(kControlUnit, port::kTriggerRegister, TriggerSelectCode(ActiveTriggerSource));
   Io.WriteRegister(kControlUnit, port::kArmRegister, 0);
   Io.WriteRegister(kCh1Unit, port::kUnitStepRegister, 0);
   Io.WriteRegister(kCh2Unit, port::kUnitStepRegister, 0);
   WriteModeRegister(Io, port::kModeArmed);
+  ArmKnown = true;
+  if (hold_off) {
+    HoldOffRunning = true;
+    ArmTick = platform::GetTickCount();
+    HoldOffTicks = HoldOffMs(ClockFrequency, lPreSamples);
+  }
+}
+
+void TVMx16::EndHoldOffWhenDue() {
+  if (!HoldOffRunning || !PortAccessOk) return;
+  // Elapsed ticks modulo 2^32: a wrap of the counter neither ends nor extends the hold-off.
+  if (static_cast<std::uint32_t>(platform::GetTickCount() - ArmTick) < HoldOffTicks) return;
+  HoldOffRunning = false;
+  if (ComparatorsParked) {
+    // The board takes comparator settings while armed, from the next sample on; a comparator
+    // starts unarmed, so a signal already past the level does not fire at once.
+    WriteComparators(Io, comparator_shadow[1], comparator_shadow[2]);
+    ComparatorsParked = false;
+  }
+  if (ForcePending) {
+    ForcePending = false;
+    ForceTrigger();
+  }
+}
+
+void TVMx16::RequestForcedTrigger() {
+  EndHoldOffWhenDue();
+  if (HoldOffRunning) {
+    ForcePending = true;
+  } else {
+    ForceTrigger();
+  }
+}
+
+bool TVMx16::BusFloats() {
+  if (!PortAccessOk) return false;
+  const std::uint8_t high = Io.Read(port::kCounterHighPort);
+  const std::uint8_t low = Io.Read(port::kCounterLowPort);
+  if (high != platform::kFloatingBus || low != platform::kFloatingBus) return false;
+  return Io.Read(port::kStatusPort) == platform::kFloatingBus;
 }
 
 void TVMx16::SeekRecordStart(std::uint16_t address) {
@@ -206,18 +307,29 @@ void TVMx16::ReadRecord() {
   const bool want1 = (channels & kChannel1Bit) != 0;
   const bool want2 = (channels & kChannel2Bit) != 0;
 
+  // The record is read now: nothing may switch the comparators or force a trigger any more.
+  HoldOffRunning = false;
+  ForcePending = false;
+  ComparatorsParked = false;
+  const bool arm_known = ArmKnown;
+  ArmKnown = false;
+
   WriteModeRegister(Io, port::kModeStopped);
   const std::uint8_t high = Io.Read(port::kCounterHighPort);
   const std::uint8_t low = Io.Read(port::kCounterLowPort);
-  // Both counter bytes at 0xFF is what a floating bus reads: the board has gone (pulled from
-  // the slot, cable off). A record of bus noise is no record, and the instrument counts as
-  // absent from now on. The counter's top bit is no address bit and reads 0 on the board.
-  if (high == platform::kFloatingBus && low == platform::kFloatingBus) {
+  // The counter and the status port at 0xFF is what a floating bus reads: the board has gone
+  // (pulled from the slot, cable off). A record of bus noise is no record, and the instrument
+  // counts as absent from now on. The counter's top bit is no address bit and reads 0 on the
+  // board.
+  if (high == platform::kFloatingBus && low == platform::kFloatingBus &&
+      Io.Read(port::kStatusPort) == platform::kFloatingBus) {
     HardwarePresent = false;
     return;
   }
   const std::int32_t end = (high * 256 + low) & port::kSampleAddressMask;
-  SeekRecordStart(RecordStartAddress(end, lPostSamples, lPreSamples, ActiveTriggerSource));
+  const std::uint16_t start =
+      RecordStartAddress(end, lPostSamples, lPreSamples, ActiveTriggerSource);
+  SeekRecordStart(start);
 
   RangeStep[1] = 0;
   RangeStep[2] = 0;
@@ -226,6 +338,12 @@ void TVMx16::ReadRecord() {
   // The buffers hold every record the board can take; a geometry beyond them reads no further.
   const std::int64_t locations = std::int64_t{lPreSamples} + lPostSamples + 1;
   const std::int64_t n = std::clamp<std::int64_t>(locations, 0, kSampleBufferLength);
+  // Samples the board did not record since the arm are kept out of the range decision: they
+  // are whatever the memory held, not the signal. After an arm of its own the readout knows
+  // which locations the board wrote since.
+  const std::int32_t latency = ActiveTriggerSource == tsNoTrig ? kStopLatencyAtOnce : kStopLatency;
+  const std::int64_t first_tested =
+      arm_known ? LocationsBeforeTheArm(end, ArmAddress, n, latency) : 0;
   std::uint16_t* const out1 = OutputBuffer[1].data();
   std::uint16_t* const out2 = OutputBuffer[2].data();
   std::uint16_t* const raw1 = RawBuffer[1].data();
@@ -235,21 +353,22 @@ void TVMx16::ReadRecord() {
   const bool double_rate = DoubleRate;
   for (std::int64_t i = 0; i < n; ++i) {
     // Both converters are read at every location; the byte is the sample's high half.
+    const bool tested = i >= first_tested;
     const auto s1 = static_cast<std::uint16_t>(Io.ReadPort(sample1_port) << 8);
     if (double_rate) {
       raw1[i] = s1;
-      test[1].Take(s1);
+      if (tested) test[1].Take(s1);
     } else if (want1) {
       out1[i] = s1;
-      test[1].Take(s1);
+      if (tested) test[1].Take(s1);
     }
     const auto s2 = static_cast<std::uint16_t>(Io.ReadPort(sample2_port) << 8);
     if (double_rate) {
       raw2[i] = s2;
-      test[2].Take(s2);
+      if (tested) test[2].Take(s2);
     } else if (want2) {
       out2[i] = s2;
-      test[2].Take(s2);
+      if (tested) test[2].Take(s2);
     }
     Io.WriteRegister(kControlUnit, port::kStepRegister, 0);
   }
@@ -257,6 +376,12 @@ void TVMx16::ReadRecord() {
   Io.WriteRegister(kCh1Unit, port::kUnitStepRegister, 0);
   Io.WriteRegister(kCh2Unit, port::kUnitStepRegister, 0);
   ResetRecorder();
+  // A board pulled during the seek or the readout leaves a record of bus noise: the bus is
+  // looked at again after it, so that such a record is never taken for one.
+  if (BusFloats()) {
+    HardwarePresent = false;
+    return;
+  }
 
   if (double_rate) {
     // The converters' records stay apart: converter 1 in channel 1, converter 2 in channel 2.
@@ -269,19 +394,22 @@ void TVMx16::ReadRecord() {
 
   for (int channel = 1; channel <= 2; ++channel) {
     const std::uint8_t bit = channel == 1 ? kChannel1Bit : kChannel2Bit;
-    if ((channels & bit) == 0) continue;
+    if ((channels & bit) == 0 || !test[channel].counted) continue;
     if (test[channel].small_signal && RangeIndex[channel] > 1) RangeStep[channel] = -1;
     if (test[channel].clipped && RangeIndex[channel] < RangeCount) RangeStep[channel] = +1;
   }
 }
 
+// Every look at the status port passes the hold-off on, whichever drive looks.
 bool TVMx16::RecordReady() {
   if (!PortAccessOk) return false;
+  EndHoldOffWhenDue();
   return (Io.Read(port::kStatusPort) & port::kStatusRecordReady) != 0;
 }
 
 std::uint16_t TVMx16::TriggerStatus() {
   if (!PortAccessOk) return 0;
+  EndHoldOffWhenDue();
   std::uint8_t mask = port::kStatusTriggerUnit1;
   if (tsTriggerSource == tsCh2) {
     mask = port::kStatusTriggerUnit2;

@@ -7,19 +7,20 @@
 #include <cstdint>
 #include <limits>
 
+#include "instrument/record_timing.h"
 #include "instrument/rounding.h"
 #include "instrument/vmx16.h"
 #include "platform/clock.h"
+#include "port/registers.h"
 
 namespace vm316 {
 namespace {
 
-// A time-out of this many seconds or more never forces the trigger, as a negative one.
-constexpr long double kNeverForceTimeOut = 100.0L;
 constexpr long double kMsPerSecond = 1000.0L;
-// How much longer than the time-out plus the record's own duration a blocking measurement
-// waits for a forced record before it takes the board for dead.
-constexpr long double kDeadBoardMarginMs = 1000.0L;
+constexpr std::uint64_t kNsPerMs = 1000000;
+// Below this sample clock one sample takes a millisecond or more: the blocking loop then looks
+// at the board once per millisecond instead of spinning.
+constexpr long double kPacedClockHz = 1000.0L;
 // A DC level more than this many sensitivities away from zero is beyond the offset DAC of a
 // range: automatic ranging then moves one range further.
 constexpr long double kDcLevelSensitivities = 2.0L;
@@ -30,7 +31,7 @@ std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) {
 
 // The time-out forces the trigger only when it is neither negative nor 100 s or more.
 bool TimeOutForces(const TVMx16& vm) {
-  return vm.rTrigTimeOut >= 0.0L && vm.rTrigTimeOut < kNeverForceTimeOut;
+  return vm316::TimeOutForces(vm.rTrigTimeOut);
 }
 
 std::uint32_t TimeOutMs(const TVMx16& vm) {
@@ -41,12 +42,6 @@ std::uint32_t TimeOutMs(const TVMx16& vm) {
 bool TimeOutBelowOneSample(const TVMx16& vm) {
   const long double frequency = vm.SampleFreq();
   return vm.rTrigTimeOut >= 0.0L && frequency > 0.0L && vm.rTrigTimeOut < 1.0L / frequency;
-}
-
-long double RecordDurationMs(const TVMx16& vm) {
-  const long double frequency = vm.SampleFreq();
-  if (frequency <= 0.0L || vm.lRecordLength <= 0) return 0.0L;
-  return vm.lRecordLength / frequency * kMsPerSecond;
 }
 
 // Channel 1 follows automatic ranging unless only channel 2 is measured, and the reverse.
@@ -117,6 +112,7 @@ void CompleteRecord(TVMx16& vm, std::uint32_t now) {
   vm.WaitTicks = 0;
   vm.WaitStartTick = now;
   vm.ReadRecord();
+  if (!vm.HardwarePresent) return;  // read from a floating bus: no record
   if (vm.amAcquisitionMode == amOneShot) {
     vm.amAcquisitionMode = amHold;
     vm.SettingsChanged();
@@ -134,8 +130,9 @@ void PollPhase(TVMx16& vm) {
   // The time-out is elapsed time on the tick counter, the same in every drive: the blocking
   // loop steps back to back and the timer every 6 ms, so counting steps would force after
   // microseconds in one and after a fraction of the time-out in the other.
+  vm.EndHoldOffWhenDue();
   if (TimeOutForces(vm) && TicksSince(vm.WaitStartTick, now) > TimeOutMs(vm)) {
-    vm.ForceTrigger();
+    vm.RequestForcedTrigger();
     vm.WaitTicks = 0;
     vm.WaitStartTick = now;
     vm.SettingsDirty = true;
@@ -148,12 +145,59 @@ void PollPhase(TVMx16& vm) {
   }
 }
 
-// A blocking measurement whose forced triggers bring no complete record within the time-out,
-// the record's own duration and a second has a dead board before it.
-bool BoardDead(const TVMx16& vm, std::uint32_t start) {
-  if (!TimeOutForces(vm)) return false;  // without a time-out the wait is the host's choice
-  const long double bound_ms = TimeOutMs(vm) + RecordDurationMs(vm) + kDeadBoardMarginMs;
-  return TicksSince(start, platform::GetTickCount()) > bound_ms;
+// The trigger status shows the trigger of the active source: the select codes' comparators,
+// both of them for AND.
+bool TriggerSeen(TVMx16& vm) {
+  const std::uint8_t status = vm.PortAccessOk ? vm.Io.Read(port::kStatusPort) : 0;
+  const bool unit1 = (status & port::kStatusTriggerUnit1) != 0;
+  const bool unit2 = (status & port::kStatusTriggerUnit2) != 0;
+  switch (vm.ActiveTriggerSource) {
+    case tsCh1:
+      return unit1;
+    case tsCh2:
+    case tsExternal:
+      return unit2;
+    case tsOr:
+      return unit1 || unit2;
+    case tsAnd:
+      return unit1 && unit2;
+    default:
+      return true;  // taken at once: the first sample after the arm is the trigger
+  }
+}
+
+// Where the bound of a blocking measurement counts from: its start when the time-out forces,
+// else the step at which the trigger status first showed the trigger (none before).
+class RecordBound {
+ public:
+  explicit RecordBound(TVMx16& vm) : vm_(vm), counting_(TimeOutForces(vm)) {
+    if (counting_) from_ = platform::GetTickCount();
+  }
+
+  bool RanOut() {
+    if (!counting_ && TriggerSeen(vm_)) {
+      counting_ = true;
+      from_ = platform::GetTickCount();
+    }
+    if (!counting_) return false;  // without a time-out the wait for a trigger is the host's
+    const long double bound_ms =
+        RecordBoundMs(vm_.ClockFrequency, vm_.lPreSamples, vm_.lPostSamples,
+                      TimeOutForces(vm_) ? vm_.rTrigTimeOut : -1.0L);
+    return TicksSince(from_, platform::GetTickCount()) > bound_ms;
+  }
+
+ private:
+  TVMx16& vm_;
+  bool counting_;
+  std::uint32_t from_ = 0;
+};
+
+// One sample takes a millisecond or more: nothing can change sooner, and spinning would only
+// burn the host's processor (and, on the virtual clock, the wall time of long records).
+void PaceSlowRecord(const TVMx16& vm) {
+  if (vm.ClockFrequency <= 0.0L || vm.ClockFrequency > kPacedClockHz) return;
+  platform::Clock& clock = platform::SystemClock();
+  clock.WaitUntil(clock.NowNs() + kNsPerMs);
 }
 
 }  // namespace
@@ -179,12 +223,19 @@ void TVMx16::AcquisitionStep() {
   PollPhase(*this);
 }
 
+// A record that does not complete within its bound is given up: the call ends without one.
+// That is no verdict on the board; only a floating bus says it has gone.
 void TVMx16::MeasureOnce() {
   RecordDone = false;
-  const std::uint32_t start = platform::GetTickCount();
+  RecordBound bound(*this);
   while (!RecordDone && HardwarePresent) {
     AcquisitionStep();
-    if (!RecordDone && BoardDead(*this, start)) HardwarePresent = false;
+    if (RecordDone || !HardwarePresent) break;
+    if (bound.RanOut()) {
+      if (BusFloats()) HardwarePresent = false;
+      return;
+    }
+    PaceSlowRecord(*this);
   }
 }
 
@@ -201,7 +252,9 @@ void TVMx16::StartBlockAcquisition() {
   BlockRunning = true;
 }
 
-bool TVMx16::IsBlockRunning() const {
+// The block-mode polls pass the hold-off on: a host that only polls ends it as time goes by.
+bool TVMx16::IsBlockRunning() {
+  EndHoldOffWhenDue();
   return BlockRunning;
 }
 
@@ -209,7 +262,7 @@ bool TVMx16::IsBlockRunning() const {
 void TVMx16::AbortBlockAcquisition() {}
 
 void TVMx16::ForceBlockTrigger() {
-  ForceTrigger();
+  RequestForcedTrigger();
 }
 
 std::uint16_t TVMx16::BlockTriggerStatus() {

@@ -32,7 +32,7 @@ using TNotifyEvent = std::function<void(TVMx16& sender)>;
 template <typename T>
 using PerChannel = std::array<T, kChannelSlots>;  // index 1..4 (0 unused, or the external input)
 template <typename T>
-using PerRange = std::array<T, kRangeSlots>;      // index 1..12
+using PerRange = std::array<T, kRangeSlots>;  // index 1..12
 template <typename T>
 using CalibrationTable = std::array<PerRange<T>, kCalibrationRows + 1>;  // [row 1..3][range]
 
@@ -108,6 +108,19 @@ class TVMx16 {
   bool Armed = false;
   bool SettingsDirty = true;
   TTrigSource ActiveTriggerSource = tsCh1;
+  // Where an arm starts the sample-address counter, as the detection handshake found it.
+  std::uint16_t ArmAddress = kDefaultArmAddress;
+  // The last arm was made by ArmAcquisition and its record has not been read yet: the readout
+  // then knows which locations the board wrote since.
+  bool ArmKnown = false;
+  // The trigger hold-off of the present arm (recorder.cpp): until HoldOffTicks have passed
+  // since ArmTick the pre-trigger part may not be complete, so the comparators stay parked
+  // (ComparatorsParked) and a forced trigger waits (ForcePending).
+  bool HoldOffRunning = false;
+  bool ComparatorsParked = false;
+  bool ForcePending = false;
+  std::uint32_t ArmTick = 0;
+  std::uint32_t HoldOffTicks = 0;
   port::PortIo Io;  // the port set and the two primitives
   std::unique_ptr<platform::Timer> AcquisitionTimer;
 
@@ -157,7 +170,7 @@ class TVMx16 {
   // ---- Time base and record geometry (timebase.cpp)
   void ProgramSampleClock(long double& frequency);
   void ProgramSquareWaveClock(long double& frequency);
-  long double SampleFreq() const;                 // rSampleFreq
+  long double SampleFreq() const;               // rSampleFreq
   void SetSampleFrequencyValue(long double x);  // rSampleFreq := x
   void SetPreSamples(std::int32_t value);
   void SetPostSamples(std::int32_t value);
@@ -202,6 +215,13 @@ class TVMx16 {
   bool RecordReady();
   std::uint16_t TriggerStatus();
   void ForceTrigger();
+  // Ends the hold-off once the pre-trigger part has been recorded: the real comparator settings
+  // reach the board and a held forced trigger is given. Every drive calls it as it passes.
+  void EndHoldOffWhenDue();
+  // ForceTrigger, held until the hold-off has ended.
+  void RequestForcedTrigger();
+  // The bus floats: the counter and the status port read 0xFF, so the board is gone.
+  bool BusFloats();
 
   // ---- Front-end serial bus (frontend.cpp) and calibration loops (calibration.cpp)
   void WriteGainTrims(std::int32_t first, std::int32_t second);
@@ -220,9 +240,9 @@ class TVMx16 {
   // ---- Acquisition sequencer (sequencer.cpp)
   void AcquisitionTimerTick();
   void AcquisitionStep();
-  void MeasureOnce();
+  void MeasureOnce();  // RecordDone stays False when the record's bound ran out
   void StartBlockAcquisition();
-  bool IsBlockRunning() const;
+  bool IsBlockRunning();
   void AbortBlockAcquisition();
   void ForceBlockTrigger();
   std::uint16_t BlockTriggerStatus();

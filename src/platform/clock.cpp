@@ -38,4 +38,8 @@ std::uint32_t GetTickCount() {
   return static_cast<std::uint32_t>(clock.NowNs() / 1000000u);
 }
 
+std::uint32_t TickStepMs() {
+  return SystemClock().IsVirtual() ? 1 : SystemTickStepMs();
+}
+
 }  // namespace vm316::platform

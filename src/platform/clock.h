@@ -52,4 +52,11 @@ std::uint32_t GetTickCount();
 // The system's millisecond counter (the real clock's tick source; one per system).
 std::uint32_t SystemTickCount();
 
+// How far GetTickCount() can jump at once, in milliseconds: a difference of d ticks between two
+// reads means at least d - TickStepMs() milliseconds passed.
+std::uint32_t TickStepMs();
+
+// The step of the system's own counter.
+std::uint32_t SystemTickStepMs();
+
 }  // namespace vm316::platform

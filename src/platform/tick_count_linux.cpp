@@ -12,4 +12,9 @@ std::uint32_t SystemTickCount() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// Milliseconds of the monotonic clock, truncated: the counter moves one at a time.
+std::uint32_t SystemTickStepMs() {
+  return 1;
+}
+
 }  // namespace vm316::platform

@@ -119,6 +119,7 @@ TEST_F(Recorder, ComparatorsTakeChannelOnesSlopeForBothUnitsAndClampToAByte) {
 TEST_F(Recorder, ArmWritesTheSetupInItsOrder) {
   vm_->TriggerHysteresis[1] = vm_->TriggerHysteresis[2] = 10;
   vm_->tsTriggerSource = vm_->ActiveTriggerSource = tsOr;
+  vm_->lPreSamples = 0;         // nothing to hold the trigger off for
   vm_->lPostSamples = 0x10203;  // only the low 16 bits reach the count register
   vm_->ArmAcquisition();
   const std::vector<RegisterWrite> expected{
@@ -130,6 +131,49 @@ TEST_F(Recorder, ArmWritesTheSetupInItsOrder) {
   EXPECT_EQ(ModeRegisterShadow(), 15);
   // The sample clock is programmed between the comparators and the count.
   EXPECT_EQ(testing::RegisterWrites(log_, kBase)[6], (RegisterWrite{kControl, 2, 0}));
+}
+
+// With a pre-trigger part no trigger may come before it has been recorded: comparator sources
+// are armed parked (rising, re-arm level 0: it can never re-arm) and get their settings once the
+// hold-off has passed, a forced trigger waits for it, and a record taken at once counts the
+// pre-trigger part in.
+TEST_F(Recorder, ArmWithAPreTriggerPartHoldsTheTriggerOff) {
+  const struct {
+    TTrigSource source;
+    std::uint8_t comparator_mode, rearm, level;
+    std::uint16_t count;
+    bool parked;
+    std::uint8_t real_mode;
+  } cases[] = {{tsCh1, 5, 0, 255, 300, true, 5},
+               {tsExternal, 5, 0, 255, 300, true, 1},
+               {tsNoTrig, 5, 117, 127, 812, false, 5}};
+  for (const auto& c : cases) {
+    vm_->tsTriggerSource = vm_->ActiveTriggerSource = c.source;
+    vm_->ClockFrequency = 100000.0L;  // 512 samples: 5.12 ms
+    vm_->lPreSamples = 512;
+    vm_->lPostSamples = 300;
+    log_.clear();
+    vm_->ArmAcquisition();
+    std::vector<RegisterWrite> writes = Registers();
+    EXPECT_EQ(writes[0], (RegisterWrite{1, 2, c.comparator_mode})) << c.source;
+    EXPECT_EQ(writes[4], (RegisterWrite{2, 0, c.rearm}));
+    EXPECT_EQ(writes[5], (RegisterWrite{2, 1, c.level}));
+    EXPECT_EQ(writes[6], (RegisterWrite{kControl, 0, static_cast<std::uint8_t>(c.count)}));
+    EXPECT_EQ(writes[7], (RegisterWrite{kControl, 1, static_cast<std::uint8_t>(c.count >> 8)}));
+
+    // Until the pre-trigger part is surely recorded, neither settings nor a force go out.
+    platform::SystemClock().Advance(5000000);
+    log_.clear();
+    vm_->RequestForcedTrigger();
+    EXPECT_TRUE(Registers().empty());
+    platform::SystemClock().Advance(4000000);
+    vm_->RecordReady();  // any look at the status passes the hold-off on
+    const std::vector<RegisterWrite> unparked{{1, 2, c.real_mode}, {1, 0, 117}, {1, 1, 127},
+                                              {2, 2, c.real_mode}, {2, 0, 117}, {2, 1, 127}};
+    std::vector<RegisterWrite> expected = c.parked ? unparked : std::vector<RegisterWrite>{};
+    expected.push_back({kControl, 7, 2});
+    EXPECT_EQ(Registers(), expected);
+  }
 }
 
 TEST_F(Recorder, ArmSelectsTriggerAndDoubleRateAndTakesOverTheClockReached) {
@@ -273,6 +317,29 @@ TEST_F(Recorder, RangeDecisionFromEverySampleOfTheRecord) {
   }
 }
 
+// After an arm of its own the readout knows which locations the board wrote since: a trigger
+// that came too early leaves older memory at the head, which must not move the range.
+TEST_F(Recorder, SamplesFromBeforeTheArmDoNotCountInTheRangeDecision) {
+  const struct {
+    std::uint8_t counter_low;  // the arm left the counter at 0x7FFD
+    std::int32_t step;
+  } cases[] = {
+      {0x06, -1},  // 9 locations written: the last 3 of the record are signal, small
+      {0x02, 0},   // 5 written: the whole record precedes its last location, no decision
+      {0x0A, +1},  // 13 written: the clipped head is signal too
+  };
+  for (const auto& c : cases) {
+    Geometry(3, 3);
+    vm_->RangeIndex[1] = 5;
+    vm_->ArmAcquisition();
+    script_.counter_high = 0;
+    script_.counter_low = c.counter_low;
+    script_.ch1 = {255, 255, 0, 255, 128, 128, 128};
+    vm_->ReadRecord();
+    EXPECT_EQ(vm_->RangeStep[1], c.step) << int{c.counter_low};
+  }
+}
+
 TEST_F(Recorder, ChannelMaskOneLeavesChannelTwoAloneButReadsBothConverters) {
   Geometry(2, 2);
   vm_->ChannelMask = 1;
@@ -359,9 +426,12 @@ class RecordOnTheBoard : public ::testing::Test {
     }
     const std::int32_t pre = vm_->lPreSamples;
     const std::int32_t post = vm_->lPostSamples;
-    const int latency = vm_->ActiveTriggerSource == tsNoTrig ? 5 : 7;
+    const bool at_once = vm_->ActiveTriggerSource == tsNoTrig;
+    const int latency = at_once ? 5 : 7;
     const bool wraps = board_->RecorderUnit().Counter() - post - pre - latency < 0;
-    const auto first = static_cast<std::uint16_t>(board_->RecorderUnit().TriggerAddress() - pre);
+    // Taken at once, the first sample after the arm is the board's trigger and the record.
+    const auto first =
+        static_cast<std::uint16_t>(board_->RecorderUnit().TriggerAddress() - (at_once ? 0 : pre));
     vm_->ReadRecord();
     int mismatches = 0;
     for (int i = 0; i <= pre + post; ++i) {
@@ -384,16 +454,18 @@ TEST_F(RecordOnTheBoard, ARecordTakenAtOnceStartsAtTheTopOfTheMemory) {
 }
 
 TEST_F(RecordOnTheBoard, WrappingAndPlainTriggeredRecordsBothStartAtTheirFirstSample) {
-  // The arm clears the address counter to three locations below the top of the memory, and
-  // the trigger comes somewhere in the first period of the sine (257 samples) after it: with
-  // 100 samples before the trigger, some records start before address 0 and some after it.
+  // The trigger comes once the pre-trigger part has surely been recorded, a few milliseconds
+  // after the arm (on the tick counter, so at any sample within one millisecond of 20000), and
+  // the memory has gone round once or more: records of 20000 samples start before address 0
+  // as often as after it.
   vm_->SetTriggerSource(tsCh1);
-  vm_->SetRecordLength(400);
+  vm_->SetRecordLength(20000);
   vm_->SetPostSamples(300);
   int wrapping = 0;
   int plain = 0;
   for (int i = 0; i < 40 && (wrapping < 3 || plain < 3); ++i) {
-    platform::SystemClock().Advance(2963u * static_cast<std::uint64_t>(i));  // another phase
+    // Another phase of the sine, and of the tick counter's millisecond.
+    platform::SystemClock().Advance(370001u * static_cast<std::uint64_t>(i));
     RecordMatchesMemory() ? ++wrapping : ++plain;
     EXPECT_GE(vm_->OutputBuffer[1][vm_->lPreSamples] >> 8, 127);  // the trigger sample
   }

@@ -36,11 +36,15 @@ class StatusScript : public platform::PortBackend {
   }
 
   std::uint8_t In(std::uint16_t port) override {
-    if (port - kBase == port::kStatusPort) return ready && ready() ? port::kStatusRecordReady : 0;
+    if (port - kBase == port::kStatusPort) {
+      return static_cast<std::uint8_t>((ready && ready() ? port::kStatusRecordReady : 0) |
+                                       trigger_bits);
+    }
     return 128;  // every sample mid-scale
   }
 
   std::function<bool()> ready;                // the record is complete
+  std::uint8_t trigger_bits = 0;              // the comparators that have fired
   std::vector<std::uint64_t> arms;            // ns of each ModeRegister := armed
   std::vector<std::uint64_t> forces;          // ns of each trigger forced while armed
   std::vector<std::uint8_t> trigger_selects;  // TriggerRegister at each arm
@@ -151,17 +155,57 @@ TEST_F(SequencerTest, ATimeOutShorterThanOneSamplePeriodRecordsWithoutTrigger) {
   }
 }
 
-TEST_F(SequencerTest, ABlockingMeasurementOnADeadBoardGivesTheBoardUp) {
+// A give-up is no verdict: the board still answers (its counter does not float), so it stays.
+TEST_F(SequencerTest, ABlockingMeasurementWithoutARecordGivesUpWithinItsBound) {
   script_->ready = [] { return false; };  // not even a forced record completes
   const std::uint64_t start = Now();
   vm_->MeasureOnce();
   EXPECT_FALSE(vm_->RecordDone);
-  EXPECT_FALSE(vm_->HardwarePresent);
-  // The time-out, the record's own 25.6 us and a second.
+  EXPECT_TRUE(vm_->HardwarePresent);
+  // The hold-off (3 ms), the time-out, the 264 samples after the trigger and a second.
   const double waited_ms = static_cast<double>(Now() - start) / kNsPerMs;
-  EXPECT_GE(waited_ms, 2000.0);
-  EXPECT_LE(waited_ms, 2002.0);
+  EXPECT_GE(waited_ms, 2004.0);
+  EXPECT_LE(waited_ms, 2007.0);
   EXPECT_EQ(script_->forces.size(), 1u);  // after the time-out, in vain
+}
+
+// Without a time-out the wait for the trigger is the host's; once the trigger status shows the
+// trigger, the record must complete within its bound.
+TEST_F(SequencerTest, WithoutATimeOutATriggeredRecordThatNeverCompletesIsGivenUp) {
+  script_->ready = [] { return false; };
+  script_->trigger_bits = port::kStatusTriggerUnit1;
+  vm_->SetTrigTimeOut(-1.0L);
+  const std::uint64_t start = Now();
+  vm_->MeasureOnce();
+  EXPECT_FALSE(vm_->RecordDone);
+  EXPECT_TRUE(vm_->HardwarePresent);
+  // From the trigger status, seen after the first step's 10 ms of relay settling: the hold-off
+  // (3 ms), the 264 samples after the trigger and a second.
+  const double waited_ms = static_cast<double>(Now() - start) / kNsPerMs;
+  EXPECT_GE(waited_ms, 1013.0);
+  EXPECT_LE(waited_ms, 1016.0);
+}
+
+// A trigger forced before the pre-trigger part has been recorded (256 samples at 10 kHz) is held
+// and given once it has been, in the blocking loop and from the host alike.
+TEST_F(SequencerTest, AForcedTriggerWaitsForThePreTriggerPart) {
+  for (const bool block : {false, true}) {
+    script_->forces.clear();
+    CompleteOnForce();
+    vm_->SetSampleFrequencyValue(10000.0L);
+    vm_->SetTrigTimeOut(0.001L);
+    if (block) {
+      vm_->StartBlockAcquisition();
+      vm_->ForceBlockTrigger();
+      while (vm_->BlockRecordReady() == 0) {
+      }
+    } else {
+      vm_->MeasureOnce();
+    }
+    ASSERT_EQ(script_->forces.size(), 1u) << block;
+    EXPECT_GE(MsFromLastArmToForce(), 25.7) << block;
+    EXPECT_LE(MsFromLastArmToForce(), 29.0) << block;
+  }
 }
 
 TEST_F(SequencerTest, OneShotTakesOneRecordThenHoldsAndTellsTheSettingsHandlerEachTick) {

@@ -8,4 +8,9 @@ std::uint32_t SystemTickCount() {
   return ::GetTickCount();
 }
 
+// GetTickCount advances with the system timer interrupt, every 10 to 15.6 ms.
+std::uint32_t SystemTickStepMs() {
+  return 16;
+}
+
 }  // namespace vm316::platform

@@ -28,8 +28,10 @@ constexpr std::int32_t kStopLatency = kStopLatencySamples;
 constexpr std::int32_t kStopLatencyAtOnce = 5;
 
 // A comparator parked where it cannot fire: on a rising edge it re-arms only once the unit's
-// code has been below the re-arm level, and no code is below 0.
-constexpr ComparatorSettings kParkedComparator{port::kComparatorAnalogRising, 0, 255};
+// code has been below the re-arm level, and no code is below 0; on a falling edge only once it
+// has been above it, and none is above 255. It keeps the edge of its real settings.
+constexpr ComparatorSettings kParkedRising{port::kComparatorAnalogRising, 0, 255};
+constexpr ComparatorSettings kParkedFalling{port::kComparatorAnalogFalling, 255, 0};
 
 // A seek that does not report within this time is given up; the readout then starts wherever
 // the counter stands.
@@ -71,6 +73,42 @@ void WriteComparators(port::PortIo& io, const ComparatorSettings& unit1,
     io.WriteRegister(u, port::kComparatorModeRegister, settings.mode);
     io.WriteRegister(u, port::kHysteresisLevelRegister, settings.hysteresis_level);
     io.WriteRegister(u, port::kTriggerLevelRegister, settings.trigger_level);
+  }
+}
+
+bool IsAnalogMode(std::uint8_t mode) {
+  return mode == port::kComparatorAnalogRising || mode == port::kComparatorAnalogFalling;
+}
+
+const ComparatorSettings& ParkedFor(const ComparatorSettings& real) {
+  const bool rising =
+      real.mode == port::kComparatorAnalogRising || real.mode == port::kComparatorExternalRising;
+  return rising ? kParkedRising : kParkedFalling;
+}
+
+void WriteParked(port::PortIo& io, const ComparatorSettings& real1,
+                 const ComparatorSettings& real2) {
+  WriteComparators(io, ParkedFor(real1), ParkedFor(real2));
+}
+
+// The real settings over parked ones, in an order whose every step leaves a comparator that
+// cannot fire before its real settings are complete: an analog comparator gets its trigger
+// level while it still cannot re-arm, then its re-arm level, and keeps its mode; an external
+// one watches the input from its mode on, and its levels do not count.
+void WriteUnparked(port::PortIo& io, const ComparatorSettings& real1,
+                   const ComparatorSettings& real2) {
+  for (int unit = 1; unit <= 2; ++unit) {
+    const auto u = static_cast<port::Unit>(unit);
+    const ComparatorSettings& real = unit == 1 ? real1 : real2;
+    if (IsAnalogMode(real.mode)) {
+      io.WriteRegister(u, port::kTriggerLevelRegister, real.trigger_level);
+      io.WriteRegister(u, port::kHysteresisLevelRegister, real.hysteresis_level);
+      io.WriteRegister(u, port::kComparatorModeRegister, real.mode);
+    } else {
+      io.WriteRegister(u, port::kComparatorModeRegister, real.mode);
+      io.WriteRegister(u, port::kHysteresisLevelRegister, real.hysteresis_level);
+      io.WriteRegister(u, port::kTriggerLevelRegister, real.trigger_level);
+    }
   }
 }
 
@@ -186,7 +224,7 @@ void TVMx16::ArmAcquisition() {
   };
   if (hold_off && comparator_source()) {
     UpdateComparatorShadow(*this);
-    WriteComparators(Io, kParkedComparator, kParkedComparator);
+    WriteParked(Io, comparator_shadow[1], comparator_shadow[2]);
     ComparatorsParked = true;
   } else {
     ProgramTriggerComparators();
@@ -214,7 +252,7 @@ void TVMx16::ArmAcquisition() {
   WriteModeRegister(Io, port::kModeStopped);
   // A clock the board could not meet changes the settings, and with them the active source.
   if (hold_off && comparator_source() && !ComparatorsParked) {
-    WriteComparators(Io, kParkedComparator, kParkedComparator);
+    WriteParked(Io, comparator_shadow[1], comparator_shadow[2]);
     ComparatorsParked = true;
   }
   Io.WriteRegister(kControlUnit, port::kTriggerRegister, TriggerSelectCode(ActiveTriggerSource));
@@ -238,7 +276,7 @@ void TVMx16::EndHoldOffWhenDue() {
   if (ComparatorsParked) {
     // The board takes comparator settings while armed, from the next sample on; a comparator
     // starts unarmed, so a signal already past the level does not fire at once.
-    WriteComparators(Io, comparator_shadow[1], comparator_shadow[2]);
+    WriteUnparked(Io, comparator_shadow[1], comparator_shadow[2]);
     ComparatorsParked = false;
   }
   if (ForcePending) {

@@ -243,6 +243,41 @@ TEST_F(AutomaticRangingTest, WalksUpOneRangePerRecordToTheFirstThatHoldsTheSigna
   EXPECT_NEAR(Amplitude(VoltRecord().ch1), 5.0, 0.03 * 5.0);
 }
 
+// Free-running records with a pre-trigger part hold only signal: a small sine stays on its
+// range, however often it is measured.
+TEST_F(AutomaticRangingTest, ASmallSineRecordedFreeRunningStaysOnItsRange) {
+  ASSERT_EQ(BringUp(BoardInputs().Ch1("sine:freq=1000,amp=0.5")), StatusOk);
+  uint32_t frequency = 100000;
+  ASSERT_EQ(SetSampleFrequency(&frequency), StatusOk);
+  ASSERT_EQ(SetTriggerSource(tsNoTrig), StatusOk);  // 256 of the 512 samples before the trigger
+  ASSERT_EQ(SetAutoRanging(1, 1), StatusOk);
+  for (int record = 0; record < 8; ++record) {
+    ASSERT_EQ(StartMeasurement(), StatusOk);
+    double sensitivity = 0.0;
+    ASSERT_EQ(GetSensitivity(1, &sensitivity), StatusOk);
+    EXPECT_DOUBLE_EQ(sensitivity, 0.8) << record;
+  }
+}
+
+// Slow records complete within their bound and the board stays: the bound counts the samples
+// after the trigger at the clock programmed, also when the post-trigger count was left above a
+// shrunk record length (no samples before the trigger, and the record read from after it).
+TEST_F(AutomaticRangingTest, SlowRecordsCompleteAtTheLowestRateInEveryGeometry) {
+  ASSERT_EQ(BringUp(BoardInputs().Ch1("sine:freq=0.05,amp=0.5")), StatusOk);
+  double frequency = 0.61;
+  ASSERT_EQ(SetSampleFrequencyF(&frequency), StatusOk);
+  ASSERT_EQ(SetRecordLength(64), StatusOk);  // post stays 256
+  for (const uint32_t post : {256u, 32u}) {
+    if (post != 256) {
+      ASSERT_EQ(SetPostSamples(post), StatusOk);
+    }
+    ASSERT_EQ(StartMeasurement(), StatusOk) << post;
+    EXPECT_NEAR(Amplitude(VoltRecord().ch1), 0.5, 0.05) << post;  // five periods of signal
+    uint16_t channels = 0;
+    EXPECT_EQ(GetNrChannels(&channels), StatusOk);
+  }
+}
+
 class SquareWaveGeneratorTest : public SimulatedBoardTest {};
 
 TEST_F(SquareWaveGeneratorTest, TheOutputWiredToChannel1IsMeasuredAtTheFrequencySet) {

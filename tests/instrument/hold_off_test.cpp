@@ -25,14 +25,15 @@ enum class Drive { kBlocking, kTimer, kBlock };
 
 struct Case {
   TTrigSource source;
+  std::uint8_t slope;
   bool forced;  // the comparator cannot fire: the time-out (or the host) forces the trigger
 };
 
 std::string Name(const Case& c, Drive drive, long double rate) {
   static const char* const kDrives[] = {"blocking", "timer", "block"};
-  return "source " + std::to_string(c.source) + (c.forced ? " forced" : "") + ", " +
-         kDrives[static_cast<int>(drive)] + ", " + std::to_string(static_cast<double>(rate)) +
-         " Hz";
+  return "source " + std::to_string(c.source) + " slope " + std::to_string(c.slope) +
+         (c.forced ? " forced" : "") + ", " + kDrives[static_cast<int>(drive)] + ", " +
+         std::to_string(static_cast<double>(rate)) + " Hz";
 }
 
 // Inputs that cross 0 V (the trigger level) every four samples at the given rate, with noise
@@ -112,19 +113,31 @@ class HoldOffTest : public ::testing::Test {
     EXPECT_EQ(misread, 0);
   }
 
+  // A channel's own trigger is the sample at which its input crossed the level (code 127),
+  // with the slope asked for: not one the switch from the parked settings set off.
+  void ExpectTriggerAtTheCrossing(int channel, bool rising) {
+    const std::int32_t pre = vm_->lPreSamples;
+    const int before = vm_->OutputBuffer[channel][pre - 1] >> 8;
+    const int at = vm_->OutputBuffer[channel][pre] >> 8;
+    EXPECT_TRUE(rising ? before < 127 && at >= 127 : before > 127 && at <= 127)
+        << before << " then " << at;
+  }
+
   sim::Board* board_ = nullptr;
   std::unique_ptr<TVMx16> vm_;
 };
 
 TEST_F(HoldOffTest, NoSampleOfARecordPrecedesItsArm) {
-  const Case cases[] = {{tsCh1, false}, {tsCh2, false},    {tsExternal, false}, {tsAnd, false},
-                        {tsOr, false},  {tsNoTrig, false}, {tsCh1, true}};
+  const Case cases[] = {{tsCh1, 0, false}, {tsCh2, 1, false}, {tsExternal, 0, false},
+                        {tsAnd, 1, false}, {tsOr, 0, false},  {tsNoTrig, 0, false},
+                        {tsCh1, 0, true}};
   for (const long double rate : {10000.0L, 20000000.0L}) {
     for (const Drive drive : {Drive::kBlocking, Drive::kTimer, Drive::kBlock}) {
       for (const Case& c : cases) {
         SCOPED_TRACE(Name(c, drive, rate));
         MakeInstrument(rate);
         vm_->SetTriggerSource(c.source);
+        vm_->SetTriggerSlope(1, c.slope);
         if (c.forced) {
           vm_->SetTriggerLevel(1, 255);  // above every code the square reaches
           vm_->SetTrigTimeOut(0.001L);
@@ -132,6 +145,9 @@ TEST_F(HoldOffTest, NoSampleOfARecordPrecedesItsArm) {
         for (int record = 0; record < kRecords; ++record) {
           Take(drive, c.forced);
           ExpectRecordAfterTheArm(c.source == tsNoTrig);
+          if (!c.forced && (c.source == tsCh1 || c.source == tsCh2)) {
+            ExpectTriggerAtTheCrossing(c.source == tsCh1 ? 1 : 2, c.slope == 0);
+          }
         }
       }
     }

@@ -134,21 +134,24 @@ TEST_F(Recorder, ArmWritesTheSetupInItsOrder) {
 }
 
 // With a pre-trigger part no trigger may come before it has been recorded: comparator sources
-// are armed parked (rising, re-arm level 0: it can never re-arm) and get their settings once the
-// hold-off has passed, a forced trigger waits for it, and a record taken at once counts the
-// pre-trigger part in.
+// are armed parked (rising with re-arm level 0, or falling with 255: they can never re-arm) and
+// get their settings once the hold-off has passed, in an order that cannot fire half way; a
+// forced trigger waits for it, and a record taken at once counts the pre-trigger part in.
 TEST_F(Recorder, ArmWithAPreTriggerPartHoldsTheTriggerOff) {
   const struct {
     TTrigSource source;
+    std::uint8_t slope;
     std::uint8_t comparator_mode, rearm, level;
     std::uint16_t count;
     bool parked;
-    std::uint8_t real_mode;
-  } cases[] = {{tsCh1, 5, 0, 255, 300, true, 5},
-               {tsExternal, 5, 0, 255, 300, true, 1},
-               {tsNoTrig, 5, 117, 127, 812, false, 5}};
+    std::uint8_t real_mode, real_rearm;
+  } cases[] = {{tsCh1, 0, 5, 0, 255, 300, true, 5, 117},
+               {tsCh2, 1, 6, 255, 0, 300, true, 6, 137},
+               {tsExternal, 0, 5, 0, 255, 300, true, 1, 117},
+               {tsNoTrig, 0, 5, 117, 127, 812, false, 5, 117}};
   for (const auto& c : cases) {
     vm_->tsTriggerSource = vm_->ActiveTriggerSource = c.source;
+    vm_->TriggerSlope[1] = c.slope;
     vm_->ClockFrequency = 100000.0L;  // 512 samples: 5.12 ms
     vm_->lPreSamples = 512;
     vm_->lPostSamples = 300;
@@ -168,9 +171,17 @@ TEST_F(Recorder, ArmWithAPreTriggerPartHoldsTheTriggerOff) {
     EXPECT_TRUE(Registers().empty());
     platform::SystemClock().Advance(4000000);
     vm_->RecordReady();  // any look at the status passes the hold-off on
-    const std::vector<RegisterWrite> unparked{{1, 2, c.real_mode}, {1, 0, 117}, {1, 1, 127},
-                                              {2, 2, c.real_mode}, {2, 0, 117}, {2, 1, 127}};
-    std::vector<RegisterWrite> expected = c.parked ? unparked : std::vector<RegisterWrite>{};
+    // An analog comparator gets its levels before its mode, an external one its mode first.
+    std::vector<RegisterWrite> expected;
+    for (int unit = 1; c.parked && unit <= 2; ++unit) {
+      const RegisterWrite mode{unit, 2, c.real_mode}, rearm{unit, 0, c.real_rearm},
+          level{unit, 1, 127};
+      const bool analog = c.real_mode == 5 || c.real_mode == 6;
+      for (const RegisterWrite& w :
+           analog ? std::vector{level, rearm, mode} : std::vector{mode, rearm, level}) {
+        expected.push_back(w);
+      }
+    }
     expected.push_back({kControl, 7, 2});
     EXPECT_EQ(Registers(), expected);
   }

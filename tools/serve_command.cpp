@@ -225,8 +225,10 @@ int RunServe(const BackendOptions& backend, const ServeOptions& options) {
   if (options.open_browser) OpenBrowser(url);
 
   std::atomic<bool> finished{false};
-  std::thread watcher([&server, &finished] {
+  std::thread watcher([&server, &instrument, &finished] {
     while (!Interrupted() && !finished) std::this_thread::sleep_for(kInterruptCheck);
+    // The board first: the long polls waiting for its next record then end at once.
+    instrument.Stop();
     server.stop();
   });
   server.listen_after_bind();

@@ -153,6 +153,12 @@ void PanelInstrument::ThreadMain(std::promise<void> started) {
   }
   started.set_value();
   Loop();
+  {
+    // Changes that came with the stop are not applied; their requests get no results.
+    std::lock_guard lock(mutex_);
+    for (const auto& command : commands_) command->done.set_value({});
+    commands_.clear();
+  }
   // The board's output stops with the panel, as the other subcommands leave it.
   std::uint32_t off = 0;
   SetSquareWaveGenFrequency(&off);
@@ -461,6 +467,8 @@ Record PanelInstrument::ReadBackRecord(
 std::shared_ptr<const PublishedRecord> PanelInstrument::WaitForRecord(
     std::uint64_t after, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
+  // A panel that outlived an earlier server asks after a number this one has not reached.
+  if (after > sequence_) after = 0;
   const bool was_resting = Clock::now() - last_client_ >= kIdleAfter;
   last_client_ = Clock::now();
   if (was_resting) work_.notify_all();

@@ -246,6 +246,16 @@ def main():
         if not re.fullmatch(r"(299|300|301)\.\d Hz", ch2_freq or ""):
             fail(f"channel 2 reads {ch2_freq!r}, not the 300 Hz sine")
 
+        # A value the board refuses: the reason and the value in force stand by the control.
+        browser.evaluate(
+            "(() => { const c = document.querySelector('[data-key=\"ch1.dc\"]');"
+            " c.value = '100'; c.dispatchEvent(new Event('change')); return true; })()")
+        note = browser.wait_for(
+            "document.querySelector('[data-note=\"ch1.dc\"].refused')?.textContent",
+            "the refusal of a DC level of 100 V")
+        if "within twice the range" not in note or "in force: 0 V" not in note:
+            fail(f"the refusal reads {note!r}")
+
         box = json.loads(browser.evaluate(
             "JSON.stringify((r => [r.left, r.top, r.right, r.bottom])"
             "(document.getElementById('screen').getBoundingClientRect()))"))

@@ -3,6 +3,7 @@
 // settings for it, and never call the library themselves.
 #include <httplib.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -182,11 +183,24 @@ int RunServe(const BackendOptions& backend, const ServeOptions& options) {
   if (!IsLoopback(address->host) && token.empty()) token = GenerateToken();
 
   PanelInstrument instrument(backend);
-  instrument.Start();
-
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-  int bound_port = 0;
+  // The library's default shares the port with any other server that asks (SO_REUSEPORT):
+  // a second `serve` would then take half the requests, for another board or another
+  // instance of this one. Only SO_REUSEADDR: a port still busy is refused.
+  server.set_socket_options([](socket_t socket) {
+    int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
+  const int bound_port =
+      address->port == 0 ? server.bind_to_any_port(address->host)
+                         : (server.bind_to_port(address->host, address->port) ? address->port : -1);
+  if (bound_port <= 0) {
+    throw CliError(ExitCode::kFailure, "cannot listen on " + options.listen +
+                                           ": the address is in use or not this machine's");
+  }
+  // The port first: a busy one is said before the board is brought up for nothing.
+  instrument.Start();
   server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response& response) {
     RequestFacts facts;
     const std::string host = request.get_header_value("Host");
@@ -206,14 +220,6 @@ int RunServe(const BackendOptions& backend, const ServeOptions& options) {
   ServeAssets(server, token);
   ServeApi(server, instrument);
 
-  bound_port = address->port == 0
-                   ? server.bind_to_any_port(address->host)
-                   : (server.bind_to_port(address->host, address->port) ? address->port : -1);
-  if (bound_port <= 0) {
-    instrument.Stop();
-    throw CliError(ExitCode::kFailure, "cannot listen on " + options.listen +
-                                           ": the address is in use or not this machine's");
-  }
   std::string url = "http://" + UrlHost(*address, bound_port) + "/";
   if (!token.empty()) url += "?token=" + token;
   if (IsWildcard(address->host)) {

@@ -238,6 +238,13 @@ TEST_F(ServeApiTest, RequestsFromElsewhereAreRefused) {
   }
 }
 
+// A second server on a port in use must not share it and take half the requests.
+TEST_F(ServeApiTest, APortInUseIsRefused) {
+  ServeProcess second({}, server_->host());
+  EXPECT_EQ(second.port(), 0);
+  EXPECT_EQ(second.ExitCode(), 1);
+}
+
 TEST(ServeTokenTest, EveryRequestNeedsTheToken) {
   ServeProcess server({"--token", "s3cret"});
   ASSERT_GT(server.port(), 0) << "vm316 serve did not start";

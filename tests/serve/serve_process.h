@@ -43,10 +43,11 @@ inline void SeedCalibration(const fs::path& directory) {
 
 class ServeProcess {
  public:
-  explicit ServeProcess(std::vector<std::string> arguments) {
+  explicit ServeProcess(std::vector<std::string> arguments,
+                        const std::string& listen = "127.0.0.1:0") {
     root_ = MakeTempDirectory("vm316-serve-test");
     SeedCalibration(root_ / "state");
-    arguments.insert(arguments.begin(), {VM316_CLI_PATH, "serve", "-q", "--listen", "127.0.0.1:0",
+    arguments.insert(arguments.begin(), {VM316_CLI_PATH, "serve", "-q", "--listen", listen,
                                          "--cal-dir", (root_ / "state").string()});
     int out[2];
     if (pipe(out) != 0) return;
@@ -81,6 +82,13 @@ class ServeProcess {
   ServeProcess& operator=(const ServeProcess&) = delete;
 
   int port() const { return port_; }
+  // For a server that ended by itself: its exit code.
+  int ExitCode() {
+    int status = 0;
+    if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
   httplib::Client Client() const {
     httplib::Client client("127.0.0.1", port_);

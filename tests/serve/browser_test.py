@@ -305,9 +305,12 @@ def main():
             browser.close()
         server.send_signal(signal.SIGINT)
         try:
-            server.wait(20)
+            code = server.wait(20)
         except subprocess.TimeoutExpired:
             server.kill()
+            fail("vm316 serve did not stop on Ctrl-C")
+        if code != 0:
+            fail(f"vm316 serve ended with {code} on Ctrl-C: {server.stderr.read()}")
         shutil.rmtree(profile, ignore_errors=True)
 
 

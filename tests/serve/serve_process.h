@@ -73,6 +73,8 @@ class ServeProcess {
       kill(pid_, SIGINT);
       int status = 0;
       waitpid(pid_, &status, 0);
+      // Ctrl-C ends the server cleanly (and a sanitizer's report would make it fail).
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
     if (stdout_ >= 0) close(stdout_);
     std::error_code ignored;

@@ -10,6 +10,10 @@
 #include "errors.h"
 #include "interrupt.h"
 #include "options.h"
+#ifdef VM316_WITH_SERVE
+#include "serve.h"
+#include "serve_access.h"
+#endif
 
 namespace {
 
@@ -276,6 +280,22 @@ int main(int argc, char** argv) {
       ->type_name("HZ|off")
       ->required();
 
+#ifdef VM316_WITH_SERVE
+  CLI::App* serve = app.add_subcommand("serve", "a live front panel in the browser");
+  ServeOptions serve_options;
+  serve
+      ->add_option("--listen", serve_options.listen,
+                   "address and port (0: any free port); beyond the loopback a token is required")
+      ->check(Checked(ParseListenAddress, "ADDR:PORT"))
+      ->type_name("ADDR:PORT")
+      ->capture_default_str();
+  serve
+      ->add_option("--token", serve_options.token,
+                   "required on every request (generated when --listen is not loopback)")
+      ->type_name("TOKEN");
+  serve->add_flag("--open", serve_options.open_browser, "open the panel in the desktop's browser");
+#endif
+
   // The examples belong to the top-level help only.
   for (CLI::App* command : app.get_subcommands({})) command->footer("");
 
@@ -304,6 +324,9 @@ int main(int argc, char** argv) {
     if (generator->parsed()) {
       return RunGenerator(backend, *ParseGeneratorFrequency(frequency, nullptr));
     }
+#ifdef VM316_WITH_SERVE
+    if (serve->parsed()) return RunServe(backend, serve_options);
+#endif
     return RunCalibrate(backend);
   } catch (const CliError& error) {
     std::fprintf(stderr, "vm316: %s\n", error.what());

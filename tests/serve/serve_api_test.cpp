@@ -1,0 +1,279 @@
+// The panel's HTTP interface on the simulated board, as the page uses it: settings round
+// trips, refusals with the value in force and the reason, a record's bytes against the
+// library's own GetMeasurementRaw for the same settings, and the access checks.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "serve/serve_process.h"
+#include "vm316.h"
+
+namespace vm316::serve_testing {
+namespace {
+
+const httplib::Headers kPanel = {{"X-VM316-Panel", "1"}};
+
+// The object of one setting in a settings answer: {"key":"rate", ...}.
+std::string ResultFor(const std::string& json, const std::string& key) {
+  const std::size_t at = json.find("{\"key\":\"" + key + "\"");
+  if (at == std::string::npos) return {};
+  return json.substr(at, json.find('}', at) - at + 1);
+}
+
+double NumberAfter(const std::string& json, const std::string& name) {
+  std::smatch match;
+  const std::regex pattern("\"" + name + "\":(-?[0-9.eE+-]+)");
+  if (!std::regex_search(json, match, pattern)) return -1.0;
+  return std::stod(match[1]);
+}
+
+struct Wire {
+  std::string header;
+  std::vector<std::uint16_t> samples;  // every recorded channel, in channel order
+};
+
+Wire Decode(const std::string& body) {
+  Wire wire;
+  if (body.size() < 4) return wire;
+  std::uint32_t length = 0;
+  for (int i = 3; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(body[i]);
+  wire.header = body.substr(4, length);
+  for (std::size_t at = 4 + length; at + 1 < body.size(); at += 2) {
+    wire.samples.push_back(static_cast<std::uint16_t>(
+        static_cast<unsigned char>(body[at]) | static_cast<unsigned char>(body[at + 1]) << 8));
+  }
+  return wire;
+}
+
+// DC inputs: the same codes whenever and by whomever they are taken, but for the converter's
+// own noise of a code step, which depends on the instant.
+constexpr const char* kCh1 = "dc:offset=1.3";
+constexpr const char* kCh2 = "dc:offset=-0.45";
+
+class ServeApiTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new ServeProcess({"--sim-ch1", kCh1, "--sim-ch2", kCh2});
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override { ASSERT_GT(server_->port(), 0) << "vm316 serve did not start"; }
+
+  std::string Set(const std::string& query) {
+    httplib::Client client = server_->Client();
+    const auto answer = client.Post(("/api/settings?" + query).c_str(), kPanel, "", "text/plain");
+    EXPECT_TRUE(answer);
+    if (!answer) return {};
+    EXPECT_EQ(answer->status, 200) << answer->body;
+    return answer->body;
+  }
+  std::string State() {
+    httplib::Client client = server_->Client();
+    const auto answer = client.Get("/api/state");
+    return answer && answer->status == 200 ? answer->body : std::string();
+  }
+
+  static ServeProcess* server_;
+};
+
+ServeProcess* ServeApiTest::server_ = nullptr;
+
+TEST_F(ServeApiTest, SettingsComeBackAsTheBoardTookThem) {
+  const std::string answer =
+      Set("rate=3M&length=500&ch1.range=3&ch2.coupling=ac&trigger.timeout=none&trigger.slope="
+          "falling");
+  const std::string rate = ResultFor(answer, "rate");
+  EXPECT_NE(rate.find("\"accepted\":true,\"adjusted\":true"), std::string::npos) << rate;
+  EXPECT_NE(rate.find("\"value\":\"4 MHz\""), std::string::npos) << rate;
+  EXPECT_NE(rate.find("cannot sample at 3 MHz"), std::string::npos) << rate;
+  EXPECT_NE(ResultFor(answer, "ch1.range").find("\"value\":\"2 V\""), std::string::npos);
+  EXPECT_NE(ResultFor(answer, "length").find("\"value\":\"500 samples\""), std::string::npos);
+
+  const std::string state = State();
+  EXPECT_EQ(NumberAfter(state, "rate"), 4e6);
+  EXPECT_EQ(NumberAfter(state, "length"), 500);
+  EXPECT_NE(state.find("{\"on\":true,\"range\":2,"), std::string::npos) << state;
+  EXPECT_NE(state.find("\"coupling\":\"ac\""), std::string::npos);
+  EXPECT_NE(state.find("\"slope\":\"falling\""), std::string::npos);
+  EXPECT_NE(state.find("\"timeout\":null"), std::string::npos);
+  Set("rate=100k&length=1000&ch1.range=8&ch2.coupling=dc&trigger.timeout=100&trigger.slope=rising");
+}
+
+TEST_F(ServeApiTest, RefusalsSayWhyAndKeepTheValueInForce) {
+  struct Case {
+    const char* query;
+    const char* key;
+    const char* status;  // empty: refused before it reached the library
+    const char* reason;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"ch1.dc=100", "ch1.dc", "StatusInvalidValue", "within twice the range", "0 V"},
+      {"length=40000", "length", "StatusInvalidValue", "at most 32760 samples", "1000 samples"},
+      {"rate=fast", "rate", "", "a sample rate is a number of Hz", ""},
+      {"volume=11", "volume", "", "no such setting", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    const std::string result = ResultFor(Set(c.query), c.key);
+    EXPECT_NE(result.find("\"accepted\":false"), std::string::npos) << result;
+    EXPECT_NE(result.find(std::string("\"status\":\"") + c.status + "\""), std::string::npos)
+        << result;
+    EXPECT_NE(result.find(c.reason), std::string::npos) << result;
+    EXPECT_NE(result.find(std::string("\"value\":\"") + c.value + "\""), std::string::npos)
+        << result;
+  }
+  const std::string state = State();
+  EXPECT_EQ(NumberAfter(state, "length"), 1000);
+  EXPECT_NE(state.find("\"dc\":0}"), std::string::npos) << state;
+  // The panel shows the last refusal beside its control, also after a reload.
+  EXPECT_NE(state.find("\"ch1.dc\":{\"asked\":\"100\",\"accepted\":false"), std::string::npos);
+}
+
+// The library in this process, on the same simulated board and calibration, with the settings
+// the panel was given.
+std::vector<std::uint16_t> LibraryRecord(std::uint32_t length) {
+  const fs::path directory = MakeTempDirectory("vm316-serve-library");
+  SeedCalibration(directory);
+  const fs::path before = fs::current_path();
+  fs::current_path(directory);
+  setenv("VM316_SIM_CH1", kCh1, 1);
+  setenv("VM316_SIM_CH2", kCh2, 1);
+  std::vector<std::uint16_t> ch1(length), ch2(length);
+  EXPECT_EQ(InitInstrument(0x378), StatusOk);
+  EXPECT_EQ(SetMeasureMode(mNone), StatusOk);
+  EXPECT_EQ(SetMeasureMode(mCh12), StatusOk);
+  double ch1_range = 2.0;
+  double ch2_range = 0.8;
+  EXPECT_EQ(SetSensitivity(1, &ch1_range), StatusOk);
+  EXPECT_EQ(SetSensitivity(2, &ch2_range), StatusOk);
+  EXPECT_EQ(SetRecordLength(length), StatusOk);
+  EXPECT_EQ(SetPostSamples(length), StatusOk);
+  EXPECT_EQ(SetTriggerSource(tsNoTrig), StatusOk);
+  EXPECT_EQ(StartMeasurement(), StatusOk);
+  EXPECT_EQ(GetMeasurementRaw(ch1.data(), ch2.data()), StatusOk);
+  ExitInstrument();
+  fs::current_path(before);
+  fs::remove_all(directory);
+  ch1.insert(ch1.end(), ch2.begin(), ch2.end());
+  return ch1;
+}
+
+TEST_F(ServeApiTest, ARecordCarriesTheSamplesTheLibraryReads) {
+  constexpr std::uint32_t kLength = 600;
+  const std::string answer =
+      Set("length=600&ch1.range=2&ch2.range=0.8&trigger.source=none&run=run");
+  ASSERT_EQ(answer.find("\"accepted\":false"), std::string::npos) << answer;
+  // Every record after this one was armed with the new settings.
+  const auto after = static_cast<std::uint64_t>(NumberAfter(State(), "sequence"));
+
+  httplib::Client client = server_->Client();
+  const auto response = client.Get(("/api/record?after=" + std::to_string(after)).c_str());
+  ASSERT_TRUE(response);
+  ASSERT_EQ(response->status, 200);
+  const Wire wire = Decode(response->body);
+  EXPECT_GT(NumberAfter(wire.header, "sequence"), static_cast<double>(after));
+  EXPECT_EQ(NumberAfter(wire.header, "length"), kLength);
+  EXPECT_NE(wire.header.find("\"mark\":\"Auto\""), std::string::npos) << wire.header;
+  // Each channel as the library read it: the same count, in channel order, little-endian, on
+  // the ranges asked for (on the default 8 V ranges the codes would lie far apart), within the
+  // converter's noise.
+  const std::vector<std::uint16_t> library = LibraryRecord(kLength);
+  ASSERT_EQ(wire.samples.size(), library.size());
+  constexpr double kCodeStep = 256.0;
+  for (std::size_t channel = 0; channel < 2; ++channel) {
+    SCOPED_TRACE(channel + 1);
+    double mean = 0.0;
+    for (std::size_t i = 0; i < kLength; ++i) mean += library[channel * kLength + i];
+    mean /= kLength;
+    for (std::size_t i = 0; i < kLength; ++i) {
+      ASSERT_NEAR(wire.samples[channel * kLength + i], mean, 2 * kCodeStep) << "sample " << i;
+    }
+  }
+  // The CSV download is the CLI's writer over the same record: 600 rows of two channels.
+  const auto csv = client.Get("/api/record.csv");
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(csv->get_header_value("Content-Disposition").find("attachment"), 0u);
+  EXPECT_NE(csv->body.find("1.3"), std::string::npos);
+  Set("length=1000&ch1.range=8&ch2.range=8&trigger.source=ch1");
+}
+
+TEST_F(ServeApiTest, RequestsFromElsewhereAreRefused) {
+  struct Case {
+    const char* what;
+    bool post;
+    httplib::Headers headers;
+    int status;
+  };
+  const std::string port = std::to_string(server_->port());
+  const Case cases[] = {
+      {"the listening address", false, {{"Host", "127.0.0.1:" + port}}, 200},
+      {"localhost on loopback", false, {{"Host", "localhost:" + port}}, 200},
+      {"a rebound name", false, {{"Host", "attacker.example:" + port}}, 403},
+      {"another port", false, {{"Host", "127.0.0.1:1"}}, 403},
+      {"no Host", false, {{"Host", ""}}, 403},
+      {"a change from the page", true, {{"X-VM316-Panel", "1"}}, 200},
+      {"a change without the page's header", true, {}, 403},
+      {"a change from another site's page",
+       true,
+       {{"X-VM316-Panel", "1"}, {"Origin", "http://attacker.example"}},
+       403},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    httplib::Client client = server_->Client();
+    const auto answer = c.post ? client.Post("/api/settings?run=run", c.headers, "", "text/plain")
+                               : client.Get("/api/state", c.headers);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, c.status) << answer->body;
+  }
+}
+
+// A second server on a port in use must not share it and take half the requests.
+TEST_F(ServeApiTest, APortInUseIsRefused) {
+  ServeProcess second({}, server_->host());
+  EXPECT_EQ(second.port(), 0);
+  EXPECT_EQ(second.ExitCode(), 1);
+}
+
+TEST(ServeTokenTest, EveryRequestNeedsTheToken) {
+  ServeProcess server({"--token", "s3cret"});
+  ASSERT_GT(server.port(), 0) << "vm316 serve did not start";
+  httplib::Client client = server.Client();
+  const auto page = client.Get("/?token=s3cret");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  // The page's own scripts load with the cookie the page brought.
+  const std::string cookie = page->get_header_value("Set-Cookie");
+  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos) << cookie;
+  const struct {
+    const char* path;
+    httplib::Headers headers;
+    int status;
+  } cases[] = {
+      {"/api/state", {}, 403},
+      {"/", {}, 403},
+      {"/api/state?token=wrong", {}, 403},
+      {"/api/state?token=s3cret", {}, 200},
+      {"/api/state", {{"X-VM316-Token", "s3cret"}}, 200},
+      {"/app.js", {{"Cookie", cookie.substr(0, cookie.find(';'))}}, 200},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const auto answer = client.Get(c.path, c.headers);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, c.status);
+  }
+}
+
+}  // namespace
+}  // namespace vm316::serve_testing

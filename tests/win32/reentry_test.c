@@ -1,6 +1,7 @@
 /* A 32-bit Windows host that is hard on the library: it runs in other floating-point
  * environments, closes the instrument from its own window procedure while a message box of the
  * library is up, calls from a second thread, and floods the hidden window with posts. */
+#include <fenv.h>
 #include <float.h>
 #include <math.h>
 #include <string.h>
@@ -87,12 +88,12 @@ static int run_in(const struct host_environment* host, unsigned long long* words
   transcript_length = 0;
   if (InitInstrument(kSimBase) != StatusOk) return -1;
   const unsigned int saved = _controlfp(0, 0);
-  _clearfp();
+  feclearexcept(FE_ALL_EXCEPT);
   _controlfp(host->control, _MCW_RC | _MCW_PC | _MCW_EM);
   const unsigned int before = _controlfp(0, 0);
   configure_and_measure();
   const unsigned int after = _controlfp(0, 0);
-  const unsigned int raised = _statusfp() & (_SW_INVALID | _SW_ZERODIVIDE | _SW_OVERFLOW);
+  const int raised = fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
   _controlfp(saved, _MCW_RC | _MCW_PC | _MCW_EM);
   ExitInstrument();
   if (after != before) fprintf(stderr, "%s: control word changed\n", host->name);

@@ -1,25 +1,26 @@
 #include "platform/fp_environment.h"
 
 namespace vm316::platform {
-namespace {
 
 #if defined(__i386__) || defined(__x86_64__)
+
+namespace {
+
 // x87 control word: all six exceptions masked (bits 0-5), precision control 11 = 64-bit
 // mantissa (bits 8-9), rounding control 00 = nearest (bits 10-11).
 constexpr std::uint16_t kLibraryX87Control = 0x037F;
+// x87 status word: the six exception flags.
+constexpr std::uint16_t kX87Flags = 0x003F;
 // SSE control and status: all exceptions masked, round to nearest, no flush-to-zero and no
 // denormals-are-zero, no flags.
 constexpr std::uint32_t kLibraryMxcsr = 0x1F80;
 
-std::uint16_t ReadX87Control() {
-  std::uint16_t control = 0;
-  __asm__ __volatile__("fnstcw %0" : "=m"(control));
-  return control;
-}
-
-void WriteX87Control(std::uint16_t control) {
-  __asm__ __volatile__("fldcw %0" : : "m"(control));
-}
+// The x87 environment image of fnstenv/fldenv (32-bit protected mode layout).
+struct X87Environment {
+  std::uint32_t control;
+  std::uint32_t status;
+  std::uint32_t rest[5];
+};
 
 bool HasSse() {
 #if defined(__x86_64__) || defined(__SSE__)
@@ -30,32 +31,48 @@ bool HasSse() {
 #endif
 }
 
-void WriteMxcsr(std::uint32_t mxcsr) {
-  __asm__ __volatile__("ldmxcsr %0" : : "m"(mxcsr));
-}
-#endif
-
 }  // namespace
 
 void EnterLibraryEnvironment(FloatingPointState& saved) {
-  std::fegetenv(&saved.environment);
-#if defined(__i386__) || defined(__x86_64__)
-  saved.x87_control = ReadX87Control();
-  // Pending x87 flags are the host's: cleared here (without raising them) and put back with the
-  // saved environment on the way out.
+  __asm__ __volatile__("fnstcw %0" : "=m"(saved.x87_control));
+  __asm__ __volatile__("fnstsw %0" : "=m"(saved.x87_status));
+  // The host's pending flags are cleared without being raised and put back on the way out.
   __asm__ __volatile__("fnclex");
-  WriteX87Control(kLibraryX87Control);
-  if (HasSse()) WriteMxcsr(kLibraryMxcsr);
+  const std::uint16_t control = kLibraryX87Control;
+  __asm__ __volatile__("fldcw %0" : : "m"(control));
+  if (HasSse()) {
+    __asm__ __volatile__("stmxcsr %0" : "=m"(saved.mxcsr));
+    const std::uint32_t mxcsr = kLibraryMxcsr;
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(mxcsr));
+  }
+}
+
+void RestoreEnvironment(const FloatingPointState& saved) {
+  __asm__ __volatile__("fnclex");
+  if ((saved.x87_status & kX87Flags) != 0) {
+    // Flags can only be put back through the whole x87 environment (rare: a host that left
+    // flags standing).
+    X87Environment environment{};
+    __asm__ __volatile__("fnstenv %0" : "=m"(environment));
+    environment.status =
+        (environment.status & ~std::uint32_t{kX87Flags}) | (saved.x87_status & kX87Flags);
+    __asm__ __volatile__("fldenv %0" : : "m"(environment));
+  }
+  __asm__ __volatile__("fldcw %0" : : "m"(saved.x87_control));
+  if (HasSse()) __asm__ __volatile__("ldmxcsr %0" : : "m"(saved.mxcsr));
+}
+
 #else
+
+void EnterLibraryEnvironment(FloatingPointState& saved) {
+  std::fegetenv(&saved.environment);
   std::fesetenv(FE_DFL_ENV);
-#endif
 }
 
 void RestoreEnvironment(const FloatingPointState& saved) {
   std::fesetenv(&saved.environment);
-#if defined(__i386__) || defined(__x86_64__)
-  WriteX87Control(saved.x87_control);
-#endif
 }
+
+#endif
 
 }  // namespace vm316::platform

@@ -22,12 +22,18 @@ thread_local int depth = 0;
 thread_local FloatingPointState outermost_host;
 thread_local void (*deferred_work)() = nullptr;
 
-std::uint32_t CurrentThreadId() {
+std::uint32_t SystemThreadId() {
 #ifdef _WIN32
   return static_cast<std::uint32_t>(::GetCurrentThreadId());
 #else
   return static_cast<std::uint32_t>(::gettid());
 #endif
+}
+
+// Asked once per thread: on Linux it is a system call, and every call of the library asks.
+std::uint32_t CurrentThreadId() {
+  thread_local const std::uint32_t id = SystemThreadId();
+  return id;
 }
 
 void RunDeferredWork() {

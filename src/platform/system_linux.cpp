@@ -13,13 +13,9 @@ constexpr Rect kDefaultScreen{0, 0, 1024, 768};
 
 }  // namespace
 
-bool PortAccessNeedsDriver() {
-  return true;
-}
+bool PortAccessNeedsDriver() { return true; }
 
-void ReadScreenArea() {
-  ScreenArea() = kDefaultScreen;
-}
+void ReadScreenArea() { ScreenArea() = kDefaultScreen; }
 
 std::string EnvironmentVariable(const char* name) {
   const char* value = std::getenv(name);

@@ -21,8 +21,8 @@ std::uint32_t RegisterWindowMessage(const std::string& name) {
   std::string key = name;
   std::transform(key.begin(), key.end(), key.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const auto [entry, inserted] = registry->try_emplace(
-      key, kFirstRegisteredMessage + static_cast<std::uint32_t>(registry->size()));
+  const auto [entry, inserted] =
+      registry->try_emplace(key, kFirstRegisteredMessage + static_cast<std::uint32_t>(registry->size()));
   (void)inserted;
   return entry->second;
 }

@@ -1,6 +1,6 @@
 // Volt conversion of two full-length channels through the C interface: GetMeasurement after a
 // blocking measurement, and ADC_GetDataVolt after the block fetch (later calls of either only
-// convert the sample buffers again).
+// convert the sample buffers again); and the cost of the frame of one call.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -54,5 +54,17 @@ void BM_ADC_GetDataVolt(benchmark::State& state) {
   ReportSamples(state);
 }
 BENCHMARK(BM_ADC_GetDataVolt)->Unit(benchmark::kMicrosecond);
+
+// The frame every call pays (owner-thread check, nesting count, the library's floating-point
+// environment set and the host's put back), on the cheapest export there is.
+void BM_CallFrame(benchmark::State& state) {
+  Session session(kInput, kInput);
+  if (!session.ok()) {
+    state.SkipWithError("no instrument on the simulated board");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(GetRecordLength());
+}
+BENCHMARK(BM_CallFrame)->Unit(benchmark::kNanosecond);
 
 }  // namespace

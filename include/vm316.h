@@ -7,8 +7,35 @@
  * passed by value; outputs (and some real-valued inputs) through pointers to variables the
  * caller owns, written only when the call succeeds unless the comment says otherwise. On
  * 32-bit Windows every argument fills one stack slot, a double passed by value two.
- * Channels are numbered from 1. Call the library from the thread that called InitInstrument:
- * it takes no locks and starts no thread of its own. */
+ * Channels are numbered from 1.
+ *
+ * Check order. A function checks, stopping at the first failure: the instrument is present
+ * (else StatusNoHardware: no InitInstrument yet, the board did not answer it, or ExitInstrument
+ * came since), the library is initialised (acquisition control only, StatusNotInitialized),
+ * the model offers the function (StatusNotSupported, StatusNoGenerator), the channel
+ * (StatusInvalidChannel), the values (StatusInvalidValue). So before a successful
+ * InitInstrument every function that checks the instrument answers StatusNoHardware, the
+ * acquisition-control functions too.
+ *
+ * Threads. The library takes no locks and starts no thread of its own; its timer and hidden
+ * window belong to the thread that called InitInstrument, and port access is granted to that
+ * thread alone. While an instrument is open (from InitInstrument until ExitInstrument), a call
+ * from any other thread is refused before it touches anything: a function that returns a
+ * status answers StatusNoHardware (the first answer of the check order: there is no instrument
+ * for that thread; ExitInstrument too, as it closes nothing), one that returns a value answers
+ * what it answers without an instrument. Before InitInstrument and after ExitInstrument any
+ * thread may call; the next InitInstrument makes its thread the owner.
+ *
+ * Re-entry. A message handler (vm316_host.h), a window procedure the host runs while a message
+ * box of the library is up, or any code the library calls out to may call back into these
+ * functions. ExitInstrument from there returns StatusOk and the instrument is closed to every
+ * function at once, but it is destroyed only when the outermost call of the library returns;
+ * InitInstrument from there opens no new instrument.
+ *
+ * Floating point. Every call computes in the library's own environment (round to nearest, all
+ * exceptions masked, extended x87 precision) and gives the caller's back on return, status
+ * flags included: results do not depend on the host's rounding mode, precision control or
+ * exception masks, and no floating-point exception reaches the host. */
 #ifndef VM316_H
 #define VM316_H
 
@@ -39,8 +66,11 @@ extern "C" {
 
 enum {
   StatusOk = 0,              /* done */
-  StatusNoHardware = 1,      /* no instrument, or it did not answer at InitInstrument */
-  StatusNotInitialized = 2,  /* no successful InitInstrument yet (acquisition control only) */
+  StatusNoHardware = 1,      /* no instrument (none opened, it did not answer at InitInstrument,
+                                or closed), or a call from another thread */
+  StatusNotInitialized = 2,  /* acquisition control only, after the instrument check: no
+                                bring-up has completed in this load of the library (seen
+                                only from a message handler during the first InitInstrument) */
   StatusNotSupported = 4,    /* this instrument does not offer the function */
   StatusNoGenerator = 8,     /* this instrument has no such generator */
   StatusInvalidChannel = 16, /* channel 0, or above the channel count */
@@ -110,7 +140,8 @@ enum { SlopeRising = 0, SlopeFalling = 1 };
 /* Finds the board at I/O port base address, calibrates and programs it; StatusOk or
  * StatusNoHardware. A second call only reports whether the board is present. */
 VM316_API uint16_t VM_CALL InitInstrument(uint16_t address);
-/* Stops acquisition and releases the instrument; always StatusOk. */
+/* Stops acquisition and releases the instrument; StatusOk (StatusNoHardware from a thread
+ * other than the one that opened it). */
 VM316_API uint16_t VM_CALL ExitInstrument(void);
 /* The board keeps no calibration date: StatusNotSupported, date untouched. */
 VM316_API uint16_t VM_CALL GetCalibrationDate(int32_t* date);
@@ -134,12 +165,12 @@ VM316_API uint16_t VM_CALL GetSerialNumber(int32_t* serial);
  * post-trigger samples and 8 more sample periods, and a second (vm316_record_bound_ms in
  * vm316_host.h gives the figure). docs/records.md has the details. */
 
-/* Acquires and reads one complete record, blocking until done; StatusNotInitialized before a
- * successful InitInstrument. StatusNoHardware when no complete record came within its bound
- * (counted from the call when the time-out forces, else from the moment the trigger status
- * shows the trigger; without a time-out and without a trigger it waits), for this call only;
- * and from then on when the board has gone (the bus floats, checked before and after the
- * readout, so a record read from a floating bus is never StatusOk). */
+/* Acquires and reads one complete record, blocking until done. StatusNoHardware without a
+ * present instrument (so before a successful InitInstrument); when no complete record came
+ * within its bound (counted from the call when the time-out forces, else from the moment the
+ * trigger status shows the trigger; without a time-out and without a trigger it waits), for
+ * this call only; and from then on when the board has gone (the bus floats, checked before and
+ * after the readout, so a record read from a floating bus is never StatusOk). */
 VM316_API uint16_t VM_CALL StartMeasurement(void);
 /* Copies channels 1 and 2 of the last record as volts. */
 VM316_API uint16_t VM_CALL GetMeasurement(double* ch1_volts, double* ch2_volts);
@@ -150,7 +181,7 @@ VM316_API uint16_t VM_CALL GetMeasurementRaw(uint16_t* ch1_samples, uint16_t* ch
 /* Raw sample index of channels 1 and 2; an index outside the record: StatusInvalidValue. */
 VM316_API uint16_t VM_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1_sample,
                                                 uint16_t* ch2_sample);
-/* Arms one block acquisition; StatusNotInitialized before a successful InitInstrument. */
+/* Arms one block acquisition; StatusNoHardware without a present instrument. */
 VM316_API uint16_t VM_CALL ADC_Start(void);
 /* 1 from ADC_Start until the first fetch, else 0 (0 also without an instrument). */
 VM316_API uint16_t VM_CALL ADC_Running(void);
@@ -227,7 +258,9 @@ VM316_API uint16_t VM_CALL GetMeasureMode(TMeasureMode* mode);
 VM316_API uint16_t VM_CALL SetMeasureMode(TMeasureMode mode);
 /* Writes the channel's full-scale sensitivity in volts. */
 VM316_API uint16_t VM_CALL GetSensitivity(uint8_t channel, double* sensitivity);
-/* Selects the range for a full scale in volts and writes back the sensitivity chosen. */
+/* Selects the range nearest to a full scale in volts and writes back the sensitivity chosen:
+ * any magnitude, sign or zero (+infinity gives 80 V, -infinity like every negative value
+ * 0.02 V); NaN has no nearest range: StatusInvalidValue, nothing written. */
 VM316_API uint16_t VM_CALL SetSensitivity(uint8_t channel, double* sensitivity);
 /* Writes 1 when the channel ranges automatically, else 0. */
 VM316_API uint16_t VM_CALL GetAutoRanging(uint8_t channel, uint8_t* on);
@@ -274,7 +307,9 @@ VM316_API uint16_t VM_CALL GetTriggerLevel(uint8_t channel, double* volts);
 VM316_API uint16_t VM_CALL SetTriggerLevel(uint8_t channel, double volts);
 /* Writes the channel's trigger hysteresis in volts. */
 VM316_API uint16_t VM_CALL GetTriggerHys(uint8_t channel, double* volts);
-/* Trigger hysteresis in volts; StatusInvalidValue when it takes the level past full scale. */
+/* Trigger hysteresis in volts; StatusInvalidValue when it takes the level past full scale, or
+ * NaN. An infinity is judged as a huge value is: with a rising slope -infinity, like -1e300, is
+ * admitted and stored as the largest hysteresis code. */
 VM316_API uint16_t VM_CALL SetTriggerHys(uint8_t channel, double volts);
 /* Time-out after which the trigger is forced, in ms; -1 waits for ever. */
 VM316_API int32_t VM_CALL GetTriggerTimeOut(void);
@@ -304,7 +339,7 @@ VM316_API uint16_t VM_CALL SetSquareWaveGenFrequency(uint32_t* frequency);
 
 /* ---- Facilities this instrument does not have -------------------------------------------- */
 /* They touch neither the board nor any setting, and write nothing unless the comment says so.
- * Most answer StatusNoHardware before a successful InitInstrument. */
+ * Most answer StatusNoHardware before a successful InitInstrument, by the check order. */
 
 /* PXI trigger lines: StatusNotSupported. */
 

@@ -17,6 +17,10 @@
 extern "C" {
 #endif
 
+/* Every function here, like every export of vm316.h, belongs to the thread that called
+ * InitInstrument while the instrument is open: from another thread it does nothing and returns
+ * 0 (VM316_POST_NO_WINDOW for vm316_post_message). */
+
 /* Dispatches due timer ticks and posted window messages on the thread that called
  * InitInstrument, waiting at most max_wait_ms for the next one (on the virtual clock the wait
  * advances the clock instead of sleeping). Returns how many it dispatched. */
@@ -33,12 +37,28 @@ enum {
 typedef void (*vm316_message_handler)(int kind, const char* caption, const char* text,
                                       void* context);
 
-/* Installs the handler that receives every text for the user (null restores the default). */
+/* Installs the handler that receives every text for the user (null restores the default).
+ *
+ * The handler runs inside the call that shows the text (InitInstrument's calibration, for
+ * example), in the host's own floating-point environment, and may call any export. A call that
+ * would destroy what that outer call still uses is deferred: ExitInstrument returns StatusOk
+ * and every export answers as after ExitInstrument at once, but the instrument is destroyed
+ * when the outermost call returns (the outer InitInstrument then answers StatusNoHardware). An
+ * InitInstrument from inside a handler does not open a new instrument: it answers for the one
+ * that exists, or StatusNoHardware. */
 VM316_API void vm316_set_message_handler(vm316_message_handler handler, void* context);
 
+/* What vm316_post_message returns. At most VM316_POSTED_MESSAGE_LIMIT posted messages wait for
+ * dispatch (the window system's own limit per thread); a post past it is dropped. */
+#define VM316_POSTED_MESSAGE_LIMIT 10000
+enum {
+  VM316_POST_DONE = 1,       /* posted */
+  VM316_POST_NO_WINDOW = 0,  /* no hidden window (no instrument), or called from another thread */
+  VM316_POST_QUEUE_FULL = -1 /* VM316_POSTED_MESSAGE_LIMIT messages wait already: dropped */
+};
+
 /* Posts a window message to the library's hidden window, as another program would (for
- * example WM_USER + 13). It is handled at the next vm316_pump_messages(). Returns 1 when the
- * hidden window exists, else 0. */
+ * example WM_USER + 13). It is handled at the next vm316_pump_messages(). */
 VM316_API int32_t vm316_post_message(uint32_t message, uintptr_t wparam, intptr_t lparam);
 
 /* The system-wide window-message registry: the same name always gives the same id, ids start

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "exports/export_checks.h"
+#include "exports/export_entry.h"
 #include "exports/library_state.h"
 #include "instrument/rounding.h"
 #include "instrument/vmx16.h"
@@ -40,11 +41,13 @@ namespace ex = vm316::exports;
 // ---- Time base and record geometry
 
 VM316_API double VM_CALL GetSampleFrequencyF(void) {
+  VM316_EXPORT_ENTRY(0.0);
   const Gate gate = Gate::Present();
   return gate ? static_cast<double>(gate->SampleFreq()) : 0.0;
 }
 
 VM316_API uint16_t VM_CALL SetSampleFrequencyF(double* frequency) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(frequency).Valid(
       [frequency] { return ex::FrequencyAdmitted(*frequency); });
   if (!gate) return gate.Status();
@@ -54,12 +57,14 @@ VM316_API uint16_t VM_CALL SetSampleFrequencyF(double* frequency) {
 }
 
 VM316_API int32_t VM_CALL GetSampleFrequency(void) {
+  VM316_EXPORT_ENTRY(0);
   return RoundTo<int32_t>(GetSampleFrequencyF());
 }
 
 // Writes back whatever the status: the frequency obtained, or the request itself when it was
 // refused.
 VM316_API uint16_t VM_CALL SetSampleFrequency(uint32_t* frequency) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   double hertz = frequency != nullptr ? static_cast<double>(*frequency) : 0.0;
   const uint16_t status = SetSampleFrequencyF(frequency != nullptr ? &hertz : nullptr);
   if (frequency != nullptr) *frequency = RoundTo<uint32_t>(hertz);
@@ -67,16 +72,19 @@ VM316_API uint16_t VM_CALL SetSampleFrequency(uint32_t* frequency) {
 }
 
 VM316_API double VM_CALL GetMaxSampleFrequencyF(void) {
+  VM316_EXPORT_ENTRY(0.0);
   const Gate gate = Gate::Present();
   return gate ? static_cast<double>(gate->MaxSampleFrequency) : 0.0;
 }
 
 VM316_API int32_t VM_CALL GetMaxSampleFrequency(void) {
+  VM316_EXPORT_ENTRY(0);
   return RoundTo<int32_t>(GetMaxSampleFrequencyF());
 }
 
 // The board has no external clock input (model code 3).
 VM316_API uint16_t VM_CALL GetExternalClock(uint16_t* external) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present();
   if (!gate) return gate.Status();
   if (external != nullptr) *external = 0;
@@ -84,15 +92,18 @@ VM316_API uint16_t VM_CALL GetExternalClock(uint16_t* external) {
 }
 
 VM316_API uint16_t VM_CALL SetExternalClock(uint16_t /*external*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return ex::AbsentBehindGate(StatusNotSupported);
 }
 
 VM316_API int32_t VM_CALL GetRecordLength(void) {
+  VM316_EXPORT_ENTRY(0);
   const Gate gate = Gate::Present();
   return gate ? gate->lRecordLength : 0;
 }
 
 VM316_API uint16_t VM_CALL SetRecordLength(uint32_t length) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Valid(
       [length](const TVMx16& vm) { return length <= static_cast<uint32_t>(vm.MaxRecordLength); });
   if (gate) gate->SetRecordLength(static_cast<int32_t>(length));
@@ -100,11 +111,13 @@ VM316_API uint16_t VM_CALL SetRecordLength(uint32_t length) {
 }
 
 VM316_API int32_t VM_CALL GetPostSamples(void) {
+  VM316_EXPORT_ENTRY(0);
   const Gate gate = Gate::Present();
   return gate ? gate->lPostSamples : 0;
 }
 
 VM316_API uint16_t VM_CALL SetPostSamples(uint32_t samples) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Valid(
       [samples](const TVMx16& vm) { return samples <= static_cast<uint32_t>(vm.lRecordLength); });
   if (gate) gate->SetPostSamples(static_cast<int32_t>(samples));
@@ -112,6 +125,7 @@ VM316_API uint16_t VM_CALL SetPostSamples(uint32_t samples) {
 }
 
 VM316_API int32_t VM_CALL GetMaxRecordLength(void) {
+  VM316_EXPORT_ENTRY(0);
   const Gate gate = Gate::Present();
   return gate ? gate->MaxRecordLength : 0;
 }
@@ -119,12 +133,14 @@ VM316_API int32_t VM_CALL GetMaxRecordLength(void) {
 // ---- Input channels
 
 VM316_API uint16_t VM_CALL GetNrChannels(uint16_t* channels) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(channels);
   if (gate) *channels = static_cast<uint16_t>(gate->ChannelCount);
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL GetAvailableSensitivities(double* sensitivities) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(sensitivities);
   if (!gate) return gate.Status();
   std::fill_n(sensitivities, ex::kListLength, 0.0);
@@ -136,6 +152,7 @@ VM316_API uint16_t VM_CALL GetAvailableSensitivities(double* sensitivities) {
 }
 
 VM316_API uint16_t VM_CALL GetSensitivity(uint8_t channel, double* sensitivity) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(sensitivity);
   if (!gate) return gate.Status();
   *sensitivity = static_cast<double>(gate->ChannelSensitivity(channel));
@@ -144,8 +161,11 @@ VM316_API uint16_t VM_CALL GetSensitivity(uint8_t channel, double* sensitivity) 
 }
 
 VM316_API uint16_t VM_CALL SetSensitivity(uint8_t channel, double* sensitivity) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
+  // Any magnitude selects the nearest range, an infinity too (+inf the largest, -inf, like every
+  // negative request, the smallest); a NaN has no nearest range.
   const Gate gate = Gate::Present().Channel(channel).NotNull(sensitivity).Valid([sensitivity] {
-    return std::isfinite(*sensitivity);
+    return !std::isnan(*sensitivity);
   });
   if (!gate) return gate.Status();
   gate->SelectRange(channel, *sensitivity);
@@ -155,41 +175,48 @@ VM316_API uint16_t VM_CALL SetSensitivity(uint8_t channel, double* sensitivity) 
 }
 
 VM316_API uint16_t VM_CALL GetAutoRanging(uint8_t channel, uint8_t* on) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(on);
   if (gate) *on = gate->GetAutoRanging(channel) ? 1 : 0;
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL SetAutoRanging(uint8_t channel, uint8_t on) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).Valid(on <= 1);
   if (gate) gate->SetAutoRanging(channel, on == 1);
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL GetCoupling(uint8_t channel, uint8_t* coupling) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(coupling);
   if (gate) *coupling = gate->GetCoupling(channel);
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL SetCoupling(uint8_t channel, uint8_t coupling) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).Valid(coupling <= 1);
   if (gate) gate->SetCoupling(channel, coupling);
   return gate.Status();
 }
 
 VM316_API int32_t VM_CALL GetDCLevelStatus(void) {
+  VM316_EXPORT_ENTRY(1);
   const Gate gate = Gate::Present();
   return gate && gate->HasDcLevel ? 0 : 1;
 }
 
 VM316_API uint16_t VM_CALL GetDcLevel(uint8_t channel, double* volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(volts);
   if (gate) *volts = static_cast<double>(gate->GetDcLevel(channel));
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL SetDcLevel(uint8_t channel, double volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate =
       Gate::Present().Channel(channel).Finite(volts).Valid([channel, volts](const TVMx16& vm) {
         return vm316::DcLevelAdmitted(volts, vm.ChannelSensitivity(channel));
@@ -199,6 +226,7 @@ VM316_API uint16_t VM_CALL SetDcLevel(uint8_t channel, double volts) {
 }
 
 VM316_API uint16_t VM_CALL GetAvailableResolutions(double* resolutions) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(resolutions);
   if (!gate) return gate.Status();
   std::fill_n(resolutions, ex::kListLength, 0.0);
@@ -208,12 +236,14 @@ VM316_API uint16_t VM_CALL GetAvailableResolutions(double* resolutions) {
 }
 
 VM316_API uint16_t VM_CALL GetResolution(uint8_t* bits) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(bits);
   if (gate) *bits = static_cast<uint8_t>(gate->Resolution);
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL SetResolution(uint8_t bits) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Valid([bits](const TVMx16& vm) {
     for (int i = 0; i < vm.ResolutionCount; ++i) {
       if (vm.ResolutionEntry(i) == bits) return true;
@@ -225,6 +255,7 @@ VM316_API uint16_t VM_CALL SetResolution(uint8_t bits) {
 }
 
 VM316_API uint16_t VM_CALL GetMeasureMode(TMeasureMode* mode) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(mode);
   if (gate) *mode = gate->mMeasureMode;
   return gate.Status();
@@ -232,6 +263,7 @@ VM316_API uint16_t VM_CALL GetMeasureMode(TMeasureMode* mode) {
 
 // Modes that name channels the board lacks are not offered; mXY is the last mode.
 VM316_API uint16_t VM_CALL SetMeasureMode(TMeasureMode mode) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate =
       Gate::Present()
           .Offers([mode](const TVMx16& vm) { return ex::MeasureModeOffered(vm, mode); })
@@ -242,23 +274,28 @@ VM316_API uint16_t VM_CALL SetMeasureMode(TMeasureMode mode) {
 
 // The board has one configuration (model code 3).
 VM316_API uint16_t VM_CALL SetInstrumentConfig(uint16_t /*config*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return ex::AbsentBehindGate(StatusNotSupported);
 }
 
 VM316_API uint16_t VM_CALL GetInstrumentConfig(uint16_t* /*config*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return ex::AbsentBehindGate(StatusNotSupported);
 }
 
 // ---- Generator status
 
 VM316_API uint16_t VM_CALL GetSquareWaveGenStatus(void) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return Gate::Present().Has(&TVMx16::HasSquareWaveGenerator, StatusNoGenerator).Status();
 }
 
 VM316_API uint16_t VM_CALL GetFunctionGenStatus(void) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return Gate::Present().Has(&TVMx16::HasFunctionGenerator, StatusNoGenerator).Status();
 }
 
 VM316_API uint16_t VM_CALL GetFuncGenMaxAmplitude(double* /*amplitude*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return ex::AbsentBehindGate(StatusNoGenerator);
 }

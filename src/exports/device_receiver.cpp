@@ -14,7 +14,7 @@ TDeviceMessageReceiver::TDeviceMessageReceiver()
 void TDeviceMessageReceiver::MDeviceChange() {}
 
 void TDeviceMessageReceiver::WMDeviceArrived() {
-  if (TVMx16* instance = Library().instance.get()) instance->StartTimer();
+  if (TVMx16* instance = LiveInstance()) instance->StartTimer();
   platform::ShowMessage("WMDeviceArrived ");
 }
 

@@ -10,7 +10,7 @@ TEventHandler::TEventHandler(TVMx16& instance) {
 }
 
 void TEventHandler::SettingsHandler(TVMx16& /*sender*/) {
-  TVMx16* instance = Library().instance.get();
+  TVMx16* instance = LiveInstance();
   if (instance == nullptr) return;
   for (std::uint8_t channel = 1; channel <= 2; ++channel) {
     double sensitivity = static_cast<double>(instance->ChannelSensitivity(channel));

@@ -30,7 +30,7 @@ class Gate {
   // H: the instance exists and answered at bring-up.
   static Gate Present() { return Gate(PresentInstrument()); }
   // The instance exists, whether or not it answered (the transfer-mode exports).
-  static Gate InstanceExists() { return Gate(Library().instance.get()); }
+  static Gate InstanceExists() { return Gate(LiveInstance()); }
 
   // I: a bring-up has succeeded in this load of the library.
   Gate& Initialised() { return Refuse(!Library().Initialised, StatusNotInitialized); }
@@ -68,6 +68,12 @@ class Gate {
   template <std::same_as<double>... Values>
   Gate& Finite(Values... values) {
     return Refuse(!(std::isfinite(values) && ...), StatusInvalidValue);
+  }
+  // Value step: a NaN stands for no value at all; an infinity is a value like any large one
+  // and meets the same rules.
+  template <std::same_as<double>... Values>
+  Gate& NotNaN(Values... values) {
+    return Refuse((std::isnan(values) || ...), StatusInvalidValue);
   }
   // Value step: a condition on by-value arguments...
   Gate& Valid(std::same_as<bool> auto admitted) { return Refuse(!admitted, StatusInvalidValue); }

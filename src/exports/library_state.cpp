@@ -1,5 +1,6 @@
 #include "exports/library_state.h"
 
+#include "platform/library_call.h"
 #include "platform/message_loop.h"
 #include "platform/system.h"
 #include "platform/window_messages.h"
@@ -16,9 +17,39 @@ LibraryState& Library() {
   return *library;
 }
 
+TVMx16* LiveInstance() {
+  LibraryState& state = Library();
+  return state.closing ? nullptr : state.instance.get();
+}
+
 TVMx16* PresentInstrument() {
-  TVMx16* instance = Library().instance.get();
+  TVMx16* instance = LiveInstance();
   return instance != nullptr && instance->HardwarePresent ? instance : nullptr;
+}
+
+namespace {
+
+void DestroyInstrument() {
+  LibraryState& state = Library();
+  state.instance.reset();
+  state.event_handler.reset();
+  state.device_receiver.reset();
+  state.closing = false;
+  platform::ReleaseOwnerThread();
+}
+
+}  // namespace
+
+void CloseInstrument() {
+  LibraryState& state = Library();
+  if (!state.instance || state.closing) return;
+  state.instance->Stop();
+  if (platform::LibraryCall::Nested()) {
+    state.closing = true;
+    platform::LibraryCall::AtOutermostEnd(&DestroyInstrument);
+    return;
+  }
+  DestroyInstrument();
 }
 
 void RefreshVoltFactor(TVMx16& instrument, int channel) {
@@ -35,7 +66,9 @@ void LibraryLoad() {
 }
 
 void LibraryUnload() {
-  ::ExitInstrument();
+  // Whatever thread unloads the library: no other thread of the host runs it any more.
+  if (library != nullptr && library->instance) library->instance->Stop();
+  DestroyInstrument();
   // Nothing of the library may outlive it when a host unloads it at run time.
   delete library;
   library = nullptr;

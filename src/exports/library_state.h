@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <thread>
 
 #include "exports/device_receiver.h"
 #include "exports/event_handler.h"
@@ -20,15 +19,25 @@ struct LibraryState {
   bool Initialised = false;
   bool DataFetched = false;
   std::array<double, kChannelSlots> VoltFactor{};  // channels 1..4
-  std::thread::id owner_thread;                    // the thread that called InitInstrument
+  // ExitInstrument came while an outer call still used the instrument: it is closed for every
+  // export already, and destroyed when the outermost call ends.
+  bool closing = false;
 };
 
 // Made on first use; freed when the library is unloaded.
 LibraryState& Library();
 
-// The instance when it exists and answered at bring-up, else null (the check behind
+// The instance unless an ExitInstrument has closed it, else null.
+TVMx16* LiveInstance();
+
+// The live instance when it answered at bring-up, else null (the check behind
 // StatusNoHardware).
 TVMx16* PresentInstrument();
+
+// ExitInstrument's work: stops the timer at once and destroys the instance, the event handler
+// and the hidden window, or, inside another call of the library that may still use them, marks
+// them closed and destroys them when the outermost call ends.
+void CloseInstrument();
 
 // Volts per raw step of a channel: its sensitivity ÷ 32768.
 void RefreshVoltFactor(TVMx16& instrument, int channel);

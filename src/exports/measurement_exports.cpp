@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "exports/export_checks.h"
+#include "exports/export_entry.h"
 #include "exports/library_state.h"
 #include "instrument/vmx16.h"
 #include "vm316.h"
@@ -67,6 +68,7 @@ namespace ex = vm316::exports;
 // ---- Timer-driven and blocking measurement
 
 VM316_API uint16_t VM_CALL DoMeasure(int32_t mode) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Initialised();
   if (!gate) return gate.Status();
   TVMx16& vm = gate.Instrument();
@@ -80,6 +82,7 @@ VM316_API uint16_t VM_CALL DoMeasure(int32_t mode) {
 }
 
 VM316_API uint16_t VM_CALL StartMeasurement(void) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Initialised();
   if (!gate) return gate.Status();
   TVMx16& vm = gate.Instrument();
@@ -92,6 +95,7 @@ VM316_API uint16_t VM_CALL StartMeasurement(void) {
 }
 
 VM316_API uint16_t VM_CALL GetMeasurement(double* ch1_volts, double* ch2_volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(ch1_volts, ch2_volts);
   if (!gate) return gate.Status();
   ex::RefreshVoltFactors(gate.Instrument(), 1, 2);
@@ -101,6 +105,7 @@ VM316_API uint16_t VM_CALL GetMeasurement(double* ch1_volts, double* ch2_volts) 
 }
 
 VM316_API uint16_t VM_CALL GetOneMeasurement(int32_t index, double* ch1_volt, double* ch2_volt) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(ch1_volt, ch2_volt).Valid([index](const TVMx16& vm) {
     return ex::InRecord(vm, index);
   });
@@ -113,6 +118,7 @@ VM316_API uint16_t VM_CALL GetOneMeasurement(int32_t index, double* ch1_volt, do
 }
 
 VM316_API uint16_t VM_CALL GetMeasurementRaw(uint16_t* ch1_samples, uint16_t* ch2_samples) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(ch1_samples, ch2_samples);
   if (!gate) return gate.Status();
   ex::CopyRaw(gate.Instrument(), 1, ch1_samples);
@@ -122,6 +128,7 @@ VM316_API uint16_t VM_CALL GetMeasurementRaw(uint16_t* ch1_samples, uint16_t* ch
 
 VM316_API uint16_t VM_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1_sample,
                                                 uint16_t* ch2_sample) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate =
       Gate::Present().NotNull(ch1_sample, ch2_sample).Valid([index](const TVMx16& vm) {
         return ex::InRecord(vm, index);
@@ -134,6 +141,7 @@ VM316_API uint16_t VM_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1_sam
 
 VM316_API uint16_t VM_CALL GetOneMeasurementRawCh(uint16_t channel, int32_t index,
                                                   uint16_t* sample) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(sample).Valid(
       [index](const TVMx16& vm) { return ex::InRecord(vm, index); });
   if (!gate) return gate.Status();
@@ -144,6 +152,7 @@ VM316_API uint16_t VM_CALL GetOneMeasurementRawCh(uint16_t channel, int32_t inde
 // ---- Block style
 
 VM316_API uint16_t VM_CALL ADC_Start(void) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Initialised();
   if (!gate) return gate.Status();
   gate->StartBlockAcquisition();
@@ -152,33 +161,39 @@ VM316_API uint16_t VM_CALL ADC_Start(void) {
 }
 
 VM316_API uint16_t VM_CALL ADC_Running(void) {
+  VM316_EXPORT_ENTRY(0);
   const Gate gate = Gate::Present();
   return gate && gate->IsBlockRunning() ? 1 : 0;
 }
 
 VM316_API uint16_t VM_CALL ADC_Abort(void) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Initialised();
   if (gate) gate->AbortBlockAcquisition();
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL ADC_Triggered(void) {
+  VM316_EXPORT_ENTRY(0);
   const Gate gate = Gate::Present();
   return gate ? gate->BlockTriggerStatus() : 0;
 }
 
 VM316_API uint16_t VM_CALL ADC_Ready(void) {
+  VM316_EXPORT_ENTRY(0);
   const Gate gate = Gate::Present();
   return gate ? gate->BlockRecordReady() : 0;
 }
 
 VM316_API uint16_t VM_CALL ADC_ForceTrig(void) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Initialised();
   if (gate) gate->ForceBlockTrigger();
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL ADC_GetData(uint16_t* ch1_samples, uint16_t* ch2_samples) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(ch1_samples, ch2_samples);
   if (!gate) return gate.Status();
   ex::FetchIfNeeded(gate.Instrument());
@@ -189,6 +204,7 @@ VM316_API uint16_t VM_CALL ADC_GetData(uint16_t* ch1_samples, uint16_t* ch2_samp
 }
 
 VM316_API uint16_t VM_CALL ADC_GetDataVolt(double* ch1_volts, double* ch2_volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(ch1_volts, ch2_volts);
   if (!gate) return gate.Status();
   if (ex::FetchIfNeeded(gate.Instrument())) ex::RefreshVoltFactors(gate.Instrument(), 1, 2);
@@ -199,6 +215,7 @@ VM316_API uint16_t VM_CALL ADC_GetDataVolt(double* ch1_volts, double* ch2_volts)
 }
 
 VM316_API uint16_t VM_CALL ADC_GetDataCh(uint16_t channel, uint16_t* samples) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(samples);
   if (!gate) return gate.Status();
   ex::FetchIfNeeded(gate.Instrument());
@@ -208,6 +225,7 @@ VM316_API uint16_t VM_CALL ADC_GetDataCh(uint16_t channel, uint16_t* samples) {
 }
 
 VM316_API uint16_t VM_CALL ADC_GetDataVoltCh(uint16_t channel, double* volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(volts);
   if (!gate) return gate.Status();
   // Only the fetching call refreshes, and only this channel's factor: a later call for the
@@ -221,18 +239,22 @@ VM316_API uint16_t VM_CALL ADC_GetDataVoltCh(uint16_t channel, double* volts) {
 // ---- What the board does not offer: data-ready notification and stream transfer
 
 VM316_API uint16_t VM_CALL SetDataReadyCallback(uint32_t /*callback_address*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return ex::AbsentBehindGate(StatusNotSupported);
 }
 
 VM316_API uint16_t VM_CALL SetDataReadyEvent(uint32_t /*event_handle*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return ex::AbsentBehindGate(StatusNotSupported);
 }
 
 // Block transfer only, also while the board is not present; nothing is stored or written.
 VM316_API uint16_t VM_CALL SetTransferMode(int32_t /*mode*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return Gate::InstanceExists() ? StatusNotSupported : StatusNoHardware;
 }
 
 VM316_API uint16_t VM_CALL GetTransferMode(int32_t* /*mode*/) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   return Gate::InstanceExists() ? StatusNotSupported : StatusNoHardware;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "exports/export_checks.h"
+#include "exports/export_entry.h"
 #include "instrument/rounding.h"
 #include "instrument/trigger_codes.h"
 #include "instrument/vmx16.h"
@@ -38,12 +39,14 @@ using vm316::exports::Gate;
 namespace ex = vm316::exports;
 
 VM316_API uint16_t VM_CALL GetTriggerSource(TTrigSource* source) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(source);
   if (gate) *source = gate->tsTriggerSource;
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL SetTriggerSource(TTrigSource source) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Admitted(
       [source](const TVMx16& vm) { return vm316::TriggerSourceAdmission(vm, source); });
   if (gate) gate->SetTriggerSource(static_cast<vm316::TTrigSource>(source));
@@ -52,6 +55,7 @@ VM316_API uint16_t VM_CALL SetTriggerSource(TTrigSource source) {
 
 // The slope of the present source; for tsNoTrig and above nothing is written.
 VM316_API uint16_t VM_CALL GetTriggerMode(uint8_t* slope) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().NotNull(slope);
   if (!gate) return gate.Status();
   const int slot = ex::SlopeSlotOfSource(gate->tsTriggerSource);
@@ -62,6 +66,7 @@ VM316_API uint16_t VM_CALL GetTriggerMode(uint8_t* slope) {
 // Every channel takes the slope; the external input's slot takes the two edges only. The last
 // refusal of a channel is the answer.
 VM316_API uint16_t VM_CALL SetTriggerMode(uint8_t slope) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present();
   if (!gate) return gate.Status();
   uint16_t status = StatusOk;
@@ -74,12 +79,14 @@ VM316_API uint16_t VM_CALL SetTriggerMode(uint8_t slope) {
 }
 
 VM316_API uint16_t VM_CALL GetTriggerModeCh(uint8_t channel, uint8_t* slope) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().TriggerInput(channel).NotNull(slope);
   if (gate) *slope = gate->GetTriggerSlope(channel) & ex::kSlopeMask;
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL SetTriggerModeCh(uint8_t channel, uint8_t slope) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().TriggerInput(channel).Admitted(
       [slope](const TVMx16& vm) { return vm316::TriggerSlopeAdmission(vm, slope); });
   if (gate) gate->SetTriggerSlope(channel, slope);
@@ -87,12 +94,14 @@ VM316_API uint16_t VM_CALL SetTriggerModeCh(uint8_t channel, uint8_t slope) {
 }
 
 VM316_API uint16_t VM_CALL GetTriggerLevel(uint8_t channel, double* volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(volts);
   if (gate) *volts = static_cast<double>(ex::ChannelLevel(gate.Instrument(), channel));
   return gate.Status();
 }
 
 VM316_API uint16_t VM_CALL SetTriggerLevel(uint8_t channel, double volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate =
       Gate::Present().Channel(channel).Finite(volts).Valid([channel, volts](const TVMx16& vm) {
         return vm316::LevelAdmitted(volts, vm.ChannelSensitivity(channel));
@@ -103,6 +112,7 @@ VM316_API uint16_t VM_CALL SetTriggerLevel(uint8_t channel, double volts) {
 }
 
 VM316_API uint16_t VM_CALL GetTriggerHys(uint8_t channel, double* volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present().Channel(channel).NotNull(volts);
   if (!gate) return gate.Status();
   *volts = static_cast<double>(vm316::CodeToHysteresis(gate->GetTriggerHysteresis(channel),
@@ -111,10 +121,12 @@ VM316_API uint16_t VM_CALL GetTriggerHys(uint8_t channel, double* volts) {
 }
 
 // Checked against the channel's present level with channel 1's slope, which sets the edge of
-// both comparators.
+// both comparators. An infinite hysteresis is judged and converted as a huge finite one is
+// (-inf, like -1e300, is admitted with a rising slope and stored as the largest code).
 VM316_API uint16_t VM_CALL SetTriggerHys(uint8_t channel, double volts) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate =
-      Gate::Present().Channel(channel).Finite(volts).Valid([channel, volts](const TVMx16& vm) {
+      Gate::Present().Channel(channel).NotNaN(volts).Valid([channel, volts](const TVMx16& vm) {
         return vm316::HysteresisAdmitted(vm.GetTriggerSlope(1), ex::ChannelLevel(vm, channel),
                                          volts, vm.ChannelSensitivity(channel));
       });
@@ -126,6 +138,7 @@ VM316_API uint16_t VM_CALL SetTriggerHys(uint8_t channel, double volts) {
 
 // Without an instrument the answer is 1, which a host cannot tell from a 1 ms time-out.
 VM316_API int32_t VM_CALL GetTriggerTimeOut(void) {
+  VM316_EXPORT_ENTRY(1);
   const Gate gate = Gate::Present();
   if (!gate) return 1;
   if (gate->rTrigTimeOut == ex::kNoTimeOut) return -1;
@@ -133,6 +146,7 @@ VM316_API int32_t VM_CALL GetTriggerTimeOut(void) {
 }
 
 VM316_API uint16_t VM_CALL SetTriggerTimeOut(uint32_t milliseconds) {
+  VM316_EXPORT_ENTRY(StatusNoHardware);
   const Gate gate = Gate::Present();
   if (!gate) return gate.Status();
   gate->SetTrigTimeOut(milliseconds == ex::kNoTimeOutMs

@@ -219,7 +219,7 @@ bool TVMx16::BringUp() {
     if (failed) {
       // The tables keep what the searches found; the files keep the last good calibration.
       platform::MessageBeep();
-      platform::ShowMessage(kCalibrationFailedMessage);
+      platform::ShowErrorMessage(kCalibrationFailedMessage);
     } else {
       const std::string error =
           calibration_files::WriteCalibrationFiles(GainTrim, OffsetCorrection);

@@ -9,10 +9,19 @@
 
 namespace vm316 {
 
+// Built from operations that are exact whatever the rounding mode (truncation, the fraction
+// left over, adding one to an integer), so a host that switches the mode does not move a
+// code, a divisor or a time-out by one.
 inline long double RoundHalfEven(long double x) {
-  // The default floating-point environment rounds to nearest, ties to even; nothing in the
-  // library changes it.
-  return std::nearbyintl(x);
+  // 2^63: from here on every long double is an integer already (as are the infinities).
+  constexpr long double kAllIntegral = 9223372036854775808.0L;
+  if (!(std::fabs(x) < kAllIntegral)) return x;
+  const long double whole = std::trunc(x);
+  const long double fraction = std::fabs(x - whole);
+  const long double away = whole + (x < 0 ? -1.0L : 1.0L);
+  if (fraction > 0.5L) return away;
+  if (fraction < 0.5L) return whole;
+  return std::fmod(whole, 2.0L) == 0 ? whole : away;
 }
 
 template <typename Int>
@@ -28,6 +37,8 @@ Int RoundTo(long double x) {
   return static_cast<Int>(r);
 }
 
-inline std::int32_t RoundToInt32(long double x) { return RoundTo<std::int32_t>(x); }
+inline std::int32_t RoundToInt32(long double x) {
+  return RoundTo<std::int32_t>(x);
+}
 
 }  // namespace vm316

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/library_call.h"
 
 namespace vm316::platform {
 
@@ -34,10 +35,11 @@ class MessageLoop {
     if (windows_.empty()) posted_.clear();
   }
 
-  bool Post(const PostedMessage& message) {
-    if (windows_.empty()) return false;
+  PostResult Post(const PostedMessage& message) {
+    if (windows_.empty()) return PostResult::kNoWindow;
+    if (posted_.size() >= kPostedMessageLimit) return PostResult::kQueueFull;
     posted_.push_back(message);
-    return true;
+    return PostResult::kPosted;
   }
 
   std::uint32_t Pump(std::uint32_t max_wait_ms) {
@@ -77,6 +79,7 @@ class MessageLoop {
       const std::vector<MessageWindow*> windows = windows_;
       for (MessageWindow* window : windows) {
         if (std::find(windows_.begin(), windows_.end(), window) == windows_.end()) continue;
+        const LibraryCall call;
         window->handler_(message.message, message.wparam, message.lparam);
       }
       ++count;
@@ -86,6 +89,7 @@ class MessageLoop {
       if (std::find(timers_.begin(), timers_.end(), timer) == timers_.end()) continue;
       if (!timer->enabled_ || timer->due_ns_ > now) continue;
       timer->due_ns_ = now + std::uint64_t{timer->interval_ms_} * 1000000u;
+      const LibraryCall call;
       timer->on_timer_();
       ++count;
     }
@@ -98,13 +102,17 @@ class MessageLoop {
   std::deque<PostedMessage> posted_;
 };
 
-void ReleaseMessageLoop() { MessageLoop::Release(); }
+void ReleaseMessageLoop() {
+  MessageLoop::Release();
+}
 
 Timer::Timer(std::function<void()> on_timer) : on_timer_(std::move(on_timer)) {
   MessageLoop::Instance().Add(this);
 }
 
-Timer::~Timer() { MessageLoop::Instance().Remove(this); }
+Timer::~Timer() {
+  MessageLoop::Instance().Remove(this);
+}
 
 void Timer::SetInterval(std::uint32_t ms) {
   interval_ms_ = ms;
@@ -112,7 +120,8 @@ void Timer::SetInterval(std::uint32_t ms) {
 }
 
 void Timer::SetEnabled(bool enabled) {
-  if (enabled && !enabled_) due_ns_ = SystemClock().NowNs() + std::uint64_t{interval_ms_} * 1000000u;
+  if (enabled && !enabled_)
+    due_ns_ = SystemClock().NowNs() + std::uint64_t{interval_ms_} * 1000000u;
   enabled_ = enabled;
 }
 
@@ -120,9 +129,11 @@ MessageWindow::MessageWindow(Handler handler) : handler_(std::move(handler)) {
   MessageLoop::Instance().Add(this);
 }
 
-MessageWindow::~MessageWindow() { MessageLoop::Instance().Remove(this); }
+MessageWindow::~MessageWindow() {
+  MessageLoop::Instance().Remove(this);
+}
 
-bool PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
+PostResult PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
   return MessageLoop::Instance().Post({message, wparam, lparam});
 }
 

@@ -4,6 +4,7 @@
 // message loop.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -34,8 +35,8 @@ class Timer {
 // A window without visible content that receives the messages posted to it.
 class MessageWindow {
  public:
-  using Handler = std::function<void(std::uint32_t message, std::uintptr_t wparam,
-                                     std::intptr_t lparam)>;
+  using Handler =
+      std::function<void(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam)>;
   explicit MessageWindow(Handler handler);
   ~MessageWindow();
   MessageWindow(const MessageWindow&) = delete;
@@ -46,8 +47,15 @@ class MessageWindow {
   Handler handler_;
 };
 
-// Posts a message to the hidden windows; false when there is none.
-bool PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam);
+// How many posted messages may wait for dispatch: the window system's own limit per thread.
+// A flood of posts (another program, a runaway host) must not grow the process without bound.
+inline constexpr std::size_t kPostedMessageLimit = 10000;
+
+enum class PostResult { kPosted, kNoWindow, kQueueFull };
+
+// Posts a message to the hidden windows. Past kPostedMessageLimit waiting messages it is
+// dropped.
+PostResult PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam);
 
 // Frees the loop's bookkeeping when the library is unloaded (it is made anew if used again).
 void ReleaseMessageLoop();

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/library_call.h"
+
 namespace vm316::platform {
 namespace {
 
@@ -23,11 +25,14 @@ void SetMessageHandler(vm316_message_handler handler, void* context) {
   State().context = context;
 }
 
-void SetMessageSink(MessageSink sink) { State().sink = sink; }
+void SetMessageSink(MessageSink sink) {
+  State().sink = sink;
+}
 
-void Notify(int kind, const std::string& caption, const std::string& text) {
+void Notify(int kind, const std::string& caption, const std::string& text, MessageIcon icon) {
   MessageState& state = State();
   if (state.handler != nullptr) {
+    const HostCallout host;
     state.handler(kind, caption.c_str(), text.c_str(), state.context);
     return;
   }
@@ -37,9 +42,12 @@ void Notify(int kind, const std::string& caption, const std::string& text) {
     case MessageSink::kStderr:
       PrintNotice(kind, caption, text);
       return;
-    case MessageSink::kSystem:
-      ShowSystemNotice(kind, caption, text);
+    case MessageSink::kSystem: {
+      // The system's modal loop runs the host's window procedures.
+      const HostCallout host;
+      ShowSystemNotice(kind, caption, text, icon);
       return;
+    }
   }
 }
 
@@ -54,10 +62,16 @@ void PrintNotice(int kind, const std::string& caption, const std::string& text) 
   }
 }
 
-void ShowMessage(const std::string& text, const std::string& caption) {
-  Notify(VM316_NOTICE_MESSAGE_BOX, caption, text);
+void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+  Notify(VM316_NOTICE_MESSAGE_BOX, caption, text, icon);
 }
 
-void MessageBeep() { Notify(VM316_NOTICE_BEEP, "", ""); }
+void ShowErrorMessage(const std::string& text, const std::string& caption) {
+  ShowMessage(text, caption, MessageIcon::kError);
+}
+
+void MessageBeep() {
+  Notify(VM316_NOTICE_BEEP, "", "");
+}
 
 }  // namespace vm316::platform

@@ -10,8 +10,14 @@
 
 namespace vm316::platform {
 
+// The icon of a message box: none, or the error icon of a failure the user must act on.
+enum class MessageIcon { kNone, kError };
+
 // A modal message box with a single OK button.
-void ShowMessage(const std::string& text, const std::string& caption = "vm316");
+void ShowMessage(const std::string& text, const std::string& caption = "vm316",
+                 MessageIcon icon = MessageIcon::kNone);
+// The same with the error icon.
+void ShowErrorMessage(const std::string& text, const std::string& caption = "vm316");
 
 // MessageBeep(0): the default system sound.
 void MessageBeep();
@@ -30,12 +36,15 @@ void SetMessageSink(MessageSink sink);
 
 // The system's own way to show a notice (kSystem): a modal message box and MessageBeep on
 // Windows; stderr where the system has none.
-void ShowSystemNotice(int kind, const std::string& caption, const std::string& text);
+void ShowSystemNotice(int kind, const std::string& caption, const std::string& text,
+                      MessageIcon icon = MessageIcon::kNone);
 
 // Prints a notice to stderr (beeps and closed progress windows print nothing).
 void PrintNotice(int kind, const std::string& caption, const std::string& text);
 
-// Delivers one notice to the handler or the sink (used by the progress window too).
-void Notify(int kind, const std::string& caption, const std::string& text);
+// Delivers one notice to the handler or the sink (used by the progress window too). The host's
+// code it reaches runs in the host's floating-point environment.
+void Notify(int kind, const std::string& caption, const std::string& text,
+            MessageIcon icon = MessageIcon::kNone);
 
 }  // namespace vm316::platform

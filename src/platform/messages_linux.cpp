@@ -3,7 +3,8 @@
 
 namespace vm316::platform {
 
-void ShowSystemNotice(int kind, const std::string& caption, const std::string& text) {
+void ShowSystemNotice(int kind, const std::string& caption, const std::string& text,
+                      MessageIcon /*icon*/) {
   PrintNotice(kind, caption, text);
 }
 

@@ -174,14 +174,14 @@ TEST_F(InputSafetyTest, ANullPointerIsAnInvalidValueAndNothingHappens) {
 TEST_F(InputSafetyTest, NaNAndInfinityAreInvalidValuesAndChangeNothing) {
   for (double bad : {kNaN, kInfinity, -kInfinity}) {
     EXPECT_EQ(SetTriggerLevel(1, bad), StatusInvalidValue);
-    EXPECT_EQ(SetTriggerHys(2, bad), StatusInvalidValue);
     EXPECT_EQ(SetDcLevel(1, bad), StatusInvalidValue);
-    double sensitivity = bad;
-    EXPECT_EQ(SetSensitivity(1, &sensitivity), StatusInvalidValue);
-    EXPECT_TRUE(std::isnan(sensitivity) || std::isinf(sensitivity));  // not written back
     double frequency = bad;
     EXPECT_EQ(SetSampleFrequencyF(&frequency), StatusInvalidValue);
   }
+  EXPECT_EQ(SetTriggerHys(2, kNaN), StatusInvalidValue);
+  double sensitivity = kNaN;
+  EXPECT_EQ(SetSensitivity(1, &sensitivity), StatusInvalidValue);
+  EXPECT_TRUE(std::isnan(sensitivity));                       // not written back
   EXPECT_EQ(SetTriggerLevel(3, kNaN), StatusInvalidChannel);  // channel first
   double level = 1.0;
   ASSERT_EQ(GetTriggerLevel(1, &level), StatusOk);
@@ -190,6 +190,25 @@ TEST_F(InputSafetyTest, NaNAndInfinityAreInvalidValuesAndChangeNothing) {
   ASSERT_EQ(GetDcLevel(1, &dc_level), StatusOk);
   EXPECT_EQ(dc_level, 0.0);
   EXPECT_EQ(GetSampleFrequencyF(), 20e6);
+}
+
+// An infinity is a value like any large one: the range nearest to it, and the hysteresis rule
+// of a huge value, each written back or read back.
+TEST_F(InputSafetyTest, InfinitiesMeetTheRulesOfHugeValues) {
+  double sensitivity = kInfinity;
+  EXPECT_EQ(SetSensitivity(1, &sensitivity), StatusOk);
+  EXPECT_EQ(sensitivity, 80.0);
+  sensitivity = -kInfinity;
+  EXPECT_EQ(SetSensitivity(1, &sensitivity), StatusOk);
+  EXPECT_EQ(sensitivity, 0.02);
+  for (double hysteresis : {-1e300, -kInfinity}) {
+    ASSERT_EQ(SetTriggerHys(2, 0.0), StatusOk);
+    EXPECT_EQ(SetTriggerHys(2, hysteresis), StatusOk) << hysteresis;
+    double read = 0;
+    ASSERT_EQ(GetTriggerHys(2, &read), StatusOk);
+    EXPECT_DOUBLE_EQ(read, 0.8 * 256 / 128) << hysteresis;  // the largest code, 256
+  }
+  EXPECT_EQ(SetTriggerHys(2, kInfinity), StatusInvalidValue);
 }
 
 TEST_F(InputSafetyTest, ASampleFrequencyOfZeroOrBelowIsAnInvalidValue) {

@@ -1,9 +1,10 @@
+#include "platform/message_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/message_loop.h"
 #include "platform/window_messages.h"
 
 namespace vm316::platform {
@@ -53,18 +54,30 @@ TEST_F(MessageLoopTest, MissedPeriodsCoalesceIntoOneTick) {
 
 TEST_F(MessageLoopTest, PostedMessagesReachTheWindowInOrder) {
   std::vector<std::uint32_t> received;
-  EXPECT_FALSE(PostWindowMessage(1037, 0, 0));  // no window yet
+  EXPECT_EQ(PostWindowMessage(1037, 0, 0), PostResult::kNoWindow);
   {
-    MessageWindow window([&](std::uint32_t message, std::uintptr_t, std::intptr_t) {
-      received.push_back(message);
-    });
-    EXPECT_TRUE(PostWindowMessage(537, 0, 0));
-    EXPECT_TRUE(PostWindowMessage(1037, 0, 0));
+    MessageWindow window(
+        [&](std::uint32_t message, std::uintptr_t, std::intptr_t) { received.push_back(message); });
+    EXPECT_EQ(PostWindowMessage(537, 0, 0), PostResult::kPosted);
+    EXPECT_EQ(PostWindowMessage(1037, 0, 0), PostResult::kPosted);
     EXPECT_EQ(PumpMessages(0), 2u);
-    EXPECT_TRUE(PostWindowMessage(1037, 0, 0));
+    EXPECT_EQ(PostWindowMessage(1037, 0, 0), PostResult::kPosted);
   }
   EXPECT_EQ(received, (std::vector<std::uint32_t>{537, 1037}));
   EXPECT_EQ(PumpMessages(0), 0u);  // a message for a destroyed window is gone with it
+}
+
+// A flood of posts stops at the bound: the excess is dropped and said so, what waits is kept.
+TEST_F(MessageLoopTest, PostsPastTheBoundAreDropped) {
+  std::uint32_t received = 0;
+  MessageWindow window([&](std::uint32_t, std::uintptr_t, std::intptr_t) { ++received; });
+  for (std::size_t i = 0; i < kPostedMessageLimit; ++i) {
+    ASSERT_EQ(PostWindowMessage(1037, i, 0), PostResult::kPosted);
+  }
+  EXPECT_EQ(PostWindowMessage(1037, 0, 0), PostResult::kQueueFull);
+  EXPECT_EQ(PumpMessages(0), kPostedMessageLimit);
+  EXPECT_EQ(received, kPostedMessageLimit);
+  EXPECT_EQ(PostWindowMessage(1037, 0, 0), PostResult::kPosted);
 }
 
 TEST_F(MessageLoopTest, ATimerHandlerMayDestroyAnotherTimer) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/library_call.h"
 #include "platform/win32/window_classes.h"
 #include "platform/win32/windows_api.h"
 
@@ -94,12 +95,15 @@ class MessageLoop {
     windows_.erase(entry);
   }
 
-  bool Post(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) const {
+  // The system bounds each thread's queue (10 000 messages by default) and refuses a post past
+  // it: that refusal is the full queue.
+  PostResult Post(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) const {
+    if (windows_.empty()) return PostResult::kNoWindow;
     bool posted = false;
     for (const auto& [window, handle] : windows_) {
       if (::PostMessageA(handle, message, wparam, lparam) != 0) posted = true;
     }
-    return posted;
+    return posted ? PostResult::kPosted : PostResult::kQueueFull;
   }
 
  private:
@@ -138,7 +142,8 @@ class MessageLoop {
   static LRESULT CALLBACK TimerWindowProcedure(HWND handle, UINT message, WPARAM wparam,
                                                LPARAM lparam) {
     if (message == WM_TIMER && instance_ != nullptr) {
-      instance_->Tick(wparam);
+      const LibraryCall call;
+      if (call) instance_->Tick(wparam);
       return 0;
     }
     return ::DefWindowProcA(handle, message, wparam, lparam);
@@ -146,8 +151,11 @@ class MessageLoop {
 
   static LRESULT CALLBACK HiddenWindowProcedure(HWND handle, UINT message, WPARAM wparam,
                                                 LPARAM lparam) {
+    // The frame ends after DefWindowProcA: an ExitInstrument from within the handler (from the
+    // modal loop of a message box it shows, say) destroys this window only then.
+    const LibraryCall call;
     auto* window = reinterpret_cast<MessageWindow*>(::GetWindowLongPtrA(handle, GWLP_USERDATA));
-    if (window != nullptr) {
+    if (window != nullptr && call) {
       window->handler_(message, static_cast<std::uintptr_t>(wparam),
                        static_cast<std::intptr_t>(lparam));
     }
@@ -191,7 +199,7 @@ MessageWindow::~MessageWindow() {
   MessageLoop::Instance().Remove(this);
 }
 
-bool PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
+PostResult PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
   return MessageLoop::Instance().Post(message, wparam, lparam);
 }
 

@@ -7,12 +7,14 @@
 
 namespace vm316::platform {
 
-void ShowSystemNotice(int kind, const std::string& caption, const std::string& text) {
+void ShowSystemNotice(int kind, const std::string& caption, const std::string& text,
+                      MessageIcon icon) {
   switch (kind) {
     case VM316_NOTICE_MESSAGE_BOX: {
       const HWND owner = ::GetActiveWindow();
       // Without an owner the box still keeps the calling thread's windows waiting.
-      const UINT style = MB_OK | (owner == nullptr ? MB_TASKMODAL : 0u);
+      const UINT style = MB_OK | (owner == nullptr ? MB_TASKMODAL : 0u) |
+                         (icon == MessageIcon::kError ? MB_ICONERROR : 0u);
       ::MessageBoxA(owner, text.c_str(), caption.c_str(), style);
       break;
     }

@@ -209,10 +209,9 @@ void TVMx16::ReadRecord() {
   WriteModeRegister(Io, port::kModeStopped);
   const std::uint8_t high = Io.Read(port::kCounterHighPort);
   const std::uint8_t low = Io.Read(port::kCounterLowPort);
-  // Both counter bytes at 0xFF is what a floating bus reads: the board has gone (pulled from
-  // the slot, cable off). A record of bus noise is no record, and the instrument counts as
-  // absent from now on. The counter's top bit is no address bit and reads 0 on the board.
-  if (high == platform::kFloatingBus && low == platform::kFloatingBus) {
+  // A board that has gone gives a record of bus noise, which is no record; the instrument
+  // counts as absent from now on.
+  if (port::CounterFloats(high)) {
     HardwarePresent = false;
     return;
   }

@@ -382,16 +382,18 @@ fs::path& MainDirectory() {
   return directory;
 }
 
-std::vector<char> Contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 // What lies under a name, without following or opening it.
 int KindOf(const char* name) {
   struct stat entry {};
   if (lstat(name, &entry) != 0) return -1;
   return static_cast<int>(entry.st_mode & S_IFMT);
+}
+
+// The bytes of an ordinary file; nothing else is opened (a FIFO would block the harness).
+std::vector<char> Contents(const char* name) {
+  if (KindOf(name) != S_IFREG) return {'-', static_cast<char>(KindOf(name) >> 12)};
+  std::ifstream file(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 void Check(bool holds, const char* what) {
@@ -514,4 +516,43 @@ void BringUpInScratch(Input& in, Buffers& buffers) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  setenv("VM316_PORT", "sim", 1);
+  setenv("VM316_CLOCK", "virtual", 1);
+  setenv("VM316_MESSAGES", "quiet", 1);
+  setenv("VM316_SIM_CH1", "sine:freq=1000,amp=0.5", 1);
+  setenv("VM316_SIM_CH2", "square:freq=300,amp=2", 1);
+  unsetenv("VM316_SIM_FAULT");
+  // The calibration files live in the current directory: a directory of this run, calibrated
+  // once with grounded inputs.
+  std::string dir = (std::filesystem::temp_directory_path() / "vm316-fuzz-XXXXXX").string();
+  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
+  MainDirectory() = dir;
+  setenv("VM316_SIM_CH1", "ground", 1);
+  setenv("VM316_SIM_CH2", "ground", 1);
+  if (InitInstrument(kSimBase) != StatusOk) std::abort();
+  ExitInstrument();
+  setenv("VM316_SIM_CH1", "sine:freq=1000,amp=0.5", 1);
+  setenv("VM316_SIM_CH2", "square:freq=300,amp=2", 1);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  static Buffers buffers;
+  if (size > 0 && data[0] >= kScratchModeFrom) {
+    in.Byte();
+    BringUpInScratch(in, buffers);
+    return 0;
+  }
+  const std::string fault = FaultOf(in);
+  setenv("VM316_SIM_FAULT", fault.c_str(), 1);
+  InitInstrument(kSimBase);
+  ApplyBounds();
+  for (int call = 0; call < kMaxCalls && !in.Empty(); ++call) {
+    CallOne(in, buffers);
+    vm316_pump_messages(1);
+  }
+  ExitInstrument();
+  return 0;
+}

@@ -5,16 +5,33 @@
 // from the same state and a finding replays alone. Time-outs, sample rates and record lengths
 // are clamped so that every blocking call ends within a fraction of a second of virtual time;
 // a call that does not end is a finding of the run's -timeout.
+//
+// Inputs whose first byte is 192 or more bring the instrument up in a scratch directory instead,
+// where the input plants what a hostile neighbour might leave under the calibration files' names
+// and the names of a save's temporaries (a good or short file, a symlink to another file or to
+// nowhere, a FIFO, a directory), may date the stamp yesterday, lower the file-size limit, and pull
+// the board at any port access of detection, calibration or save. The bring-up then calibrates and
+// saves, and the harness aborts (a finding) when it followed a link into another file, replaced
+// or opened an entry that is no ordinary file, left a file of its own behind, or changed the
+// files although InitInstrument found no board.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -111,7 +128,7 @@ void ApplyBounds() {
   SetSampleFrequency(&frequency);
 }
 
-void CallOne(Input& in, Buffers& b) {
+void CallOne(Input& in, Buffers& b, bool may_reopen = true) {
   double d1 = 0;
   double d2 = 0;
   uint16_t u16 = 0;
@@ -303,6 +320,7 @@ void CallOne(Input& in, Buffers& b) {
       break;
     // A host that closes and reopens, or posts the window messages another program might.
     case 46:
+      if (!may_reopen) break;
       ExitInstrument();
       InitInstrument(in.Byte() < 200 ? kSimBase : in.U16());
       ApplyBounds();
@@ -330,6 +348,172 @@ std::string FaultOf(Input& in) {
   }
 }
 
+// ---- Bring-up with calibration in a scratch directory
+
+namespace fs = std::filesystem;
+
+constexpr const char* kGainFile = "Vemora1.Cal";
+constexpr const char* kOffsetFile = "Vemora2.Cal";
+constexpr const char* kPlantedNames[] = {kGainFile, kOffsetFile, "Vemora1.Cal.tmp",
+                                         "Vemora2.Cal.tmp"};
+constexpr const char* kVictim = "victim";  // another file of the host's, of a record's size
+constexpr std::size_t kVictimSize = 288;
+constexpr const char* kScratch = "scratch";
+// A whole calibration is about 1.6 million port accesses; pulls fall anywhere in it, and a
+// little beyond (the save and the first relay word).
+constexpr uint32_t kCalibrationAccesses = 1700000;
+constexpr int kMaxCallsAfterCalibration = 6;
+// A first byte from here on chooses the scratch directory (a quarter of all first bytes).
+constexpr uint8_t kScratchModeFrom = 192;
+
+enum Planted : uint8_t {
+  kNothing,
+  kGoodFile,
+  kShortFile,
+  kLinkToVictim,
+  kDanglingLink,
+  kFifo,
+  kDirectory,
+  kPlantedKinds
+};
+
+fs::path& MainDirectory() {
+  static fs::path directory;
+  return directory;
+}
+
+// What lies under a name, without following or opening it.
+int KindOf(const char* name) {
+  struct stat entry {};
+  if (lstat(name, &entry) != 0) return -1;
+  return static_cast<int>(entry.st_mode & S_IFMT);
+}
+
+// The bytes of an ordinary file; nothing else is opened (a FIFO would block the harness).
+std::vector<char> Contents(const char* name) {
+  if (KindOf(name) != S_IFREG) return {'-', static_cast<char>(KindOf(name) >> 12)};
+  std::ifstream file(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void Check(bool holds, const char* what) {
+  if (holds) return;
+  std::fprintf(stderr, "calibration files: %s\n", what);
+  std::abort();
+}
+
+void Plant(const char* name, Planted kind, bool yesterday) {
+  const fs::path made = MainDirectory() / (name[6] == '1' ? kGainFile : kOffsetFile);
+  std::error_code ignored;
+  switch (kind) {
+    case kGoodFile:
+      fs::copy_file(made, name, ignored);
+      if (yesterday) {
+        fs::last_write_time(name, fs::file_time_type::clock::now() - std::chrono::hours(30),
+                            ignored);
+      }
+      break;
+    case kShortFile: {
+      std::ofstream file(name, std::ios::binary);
+      file << "short";
+      break;
+    }
+    case kLinkToVictim:
+      fs::create_symlink(kVictim, name, ignored);
+      break;
+    case kDanglingLink:
+      fs::create_symlink("nowhere", name, ignored);
+      break;
+    case kFifo:
+      mkfifo(name, 0600);
+      break;
+    case kDirectory:
+      fs::create_directory(name, ignored);
+      break;
+    default:
+      break;
+  }
+}
+
+// The file-size limit of this input, put back whatever happens.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint8_t choice) {
+    static constexpr rlim_t kLimits[] = {0, 143, 200, 288};
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    if (choice >= std::size(kLimits)) return;
+    rlimit lowered = saved_;
+    lowered.rlim_cur = std::min(kLimits[choice], saved_.rlim_max);
+    lowered_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+  }
+  ~FileSizeLimit() {
+    if (lowered_) setrlimit(RLIMIT_FSIZE, &saved_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  bool lowered_ = false;
+};
+
+void BringUpInScratch(Input& in, Buffers& buffers) {
+  std::error_code ignored;
+  fs::remove_all(MainDirectory() / kScratch, ignored);
+  fs::create_directory(MainDirectory() / kScratch, ignored);
+  if (chdir((MainDirectory() / kScratch).c_str()) != 0) std::abort();
+  {
+    std::ofstream victim(kVictim, std::ios::binary);
+    victim << std::string(kVictimSize, '\x5A');
+  }
+  const bool yesterday = in.Byte() < 128;
+  std::map<std::string, int> kinds;  // the planted entries that are no ordinary file
+  for (const char* name : kPlantedNames) {
+    const auto kind = static_cast<Planted>(in.Byte() % kPlantedKinds);
+    Plant(name, kind, yesterday);
+    if (kind >= kLinkToVictim) kinds[name] = KindOf(name);
+  }
+  const std::vector<char> gain_before = Contents(kGainFile);
+  const std::vector<char> offset_before = Contents(kOffsetFile);
+  const std::string fault =
+      in.Byte() < 192 ? "unplug-after=" + std::to_string(in.U32() % kCalibrationAccesses) : "";
+  setenv("VM316_SIM_FAULT", fault.c_str(), 1);
+  const bool grounded = in.Byte() < 192;
+  setenv("VM316_SIM_CH1", grounded ? "ground" : "sine:freq=1000,amp=0.5", 1);
+  setenv("VM316_SIM_CH2", grounded ? "ground" : "square:freq=300,amp=2", 1);
+  uint16_t status = StatusOk;
+  {
+    const FileSizeLimit limit(in.Byte() % 8);
+    status = InitInstrument(kSimBase);
+  }
+  ApplyBounds();
+  for (int call = 0; call < kMaxCallsAfterCalibration && !in.Empty(); ++call) {
+    CallOne(in, buffers, /*may_reopen=*/false);
+    vm316_pump_messages(1);
+  }
+  ExitInstrument();
+  setenv("VM316_SIM_CH1", "sine:freq=1000,amp=0.5", 1);
+  setenv("VM316_SIM_CH2", "square:freq=300,amp=2", 1);
+
+  Check(Contents(kVictim) == std::vector<char>(kVictimSize, '\x5A'), "a link was followed");
+  Check(!fs::exists("nowhere"), "a dangling link was followed");
+  for (const auto& [name, kind] : kinds) {
+    Check(KindOf(name.c_str()) == kind, "an entry that is no ordinary file was replaced");
+  }
+  for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+    const std::string name = entry.path().filename().string();
+    Check(name == kVictim || name == kGainFile || name == kOffsetFile || kinds.count(name) ||
+              name == "Vemora1.Cal.tmp" || name == "Vemora2.Cal.tmp",
+          "a save left a file behind");
+  }
+  if (status == StatusNoHardware) {
+    Check(Contents(kGainFile) == gain_before && Contents(kOffsetFile) == offset_before,
+          "files written without a board");
+  }
+  if (chdir(MainDirectory().c_str()) != 0) std::abort();
+  fs::remove_all(MainDirectory() / kScratch, ignored);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -343,6 +527,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   // once with grounded inputs.
   std::string dir = (std::filesystem::temp_directory_path() / "vm316-fuzz-XXXXXX").string();
   if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
+  MainDirectory() = dir;
   setenv("VM316_SIM_CH1", "ground", 1);
   setenv("VM316_SIM_CH2", "ground", 1);
   if (InitInstrument(kSimBase) != StatusOk) std::abort();
@@ -354,11 +539,16 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Input in(data, size);
+  static Buffers buffers;
+  if (size > 0 && data[0] >= kScratchModeFrom) {
+    in.Byte();
+    BringUpInScratch(in, buffers);
+    return 0;
+  }
   const std::string fault = FaultOf(in);
   setenv("VM316_SIM_FAULT", fault.c_str(), 1);
   InitInstrument(kSimBase);
   ApplyBounds();
-  static Buffers buffers;
   for (int call = 0; call < kMaxCalls && !in.Empty(); ++call) {
     CallOne(in, buffers);
     vm316_pump_messages(1);

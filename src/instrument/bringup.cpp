@@ -56,12 +56,17 @@ bool AnyTrimOutOfBand(const TVMx16& vm, int last_row, int last_range) {
   return false;
 }
 
+// The searches stop as soon as a readout finds the board gone: what follows would be judged on
+// stale records.
 void RunSearches(TVMx16& vm) {
-  vm.OffsetSearch();
-  vm.GainTrimSearch();
-  vm.OffsetSearch();
-  vm.GainTrimSearch();
-  vm.OffsetSearch();
+  using Search = void (TVMx16::*)();
+  constexpr Search kSearches[] = {&TVMx16::OffsetSearch, &TVMx16::GainTrimSearch,
+                                  &TVMx16::OffsetSearch, &TVMx16::GainTrimSearch,
+                                  &TVMx16::OffsetSearch};
+  for (const Search search : kSearches) {
+    if (!vm.HardwarePresent) return;
+    (vm.*search)();
+  }
 }
 
 // The settings the search loops change as they go. The calibration puts them back, so that a
@@ -140,6 +145,13 @@ void CenterForm(const AnchorControl* anchor, platform::ProgressWindow& form) {
 
 bool TVMx16::DetectHardware() {
   if (!PortAccessOk) return false;
+  // On real ports a set that wraps past 0xFFFF would put its upper ports on the PC's own
+  // devices at the bottom of the I/O space; no board can sit there.
+  if (Io.Backend()->Reach() == platform::PortReach::kHardware &&
+      !port::BaseFitsPortSpace(static_cast<std::uint16_t>(nHardwareAddress))) {
+    HardwarePresent = false;
+    return false;
+  }
   const int steps = DrawStepCount();
 
   Io.WriteRegister(kControlUnit, port::kArmRegister, 0);
@@ -177,10 +189,14 @@ bool TVMx16::RunCalibration() {
   WriteDcLevelDac(2, OffsetDacBase[2] + OffsetCorrection[2][1]);
   RunSearches(*this);
   bool failed = AnyTrimOutOfBand(*this, kCalibrationRows, RangeCount);
-  if (failed) {
+  if (failed && HardwarePresent) {
     RunSearches(*this);
     failed = AnyTrimOutOfBand(*this, kRowsJudgedOnRetry, kRangeCount);
   }
+  // A readout notices a pulled board only at its start; one pulled during the last readout or
+  // the recorder reset after it would pass unseen, and its records are suspect all the same.
+  // One more look at the counter after the last access of the searches settles it.
+  if (HardwarePresent && !BoardStillAnswers()) HardwarePresent = false;
 
   for (int row = 1; row <= 2; ++row) {
     OffsetCorrection[row][1] -= kRange1InputPathOffset;
@@ -216,6 +232,12 @@ bool TVMx16::BringUp() {
       busy.ShowAndRepaint();
       failed = RunCalibration();
     }
+    if (!HardwarePresent) {
+      // The board stopped answering during the calibration: what the searches found is not a
+      // calibration, the files keep the last good one, and "connect inputs to ground" would
+      // name the wrong cause. The host learns it from the status.
+      return false;
+    }
     if (failed) {
       // The tables keep what the searches found; the files keep the last good calibration.
       platform::MessageBeep();
@@ -228,9 +250,12 @@ bool TVMx16::BringUp() {
   }
 
   WriteRelayWord();
-  // A failed calibration still leaves a usable board; one that stopped answering during the
-  // calibration's readouts does not.
   return HardwarePresent;
+}
+
+bool TVMx16::BoardStillAnswers() {
+  if (!PortAccessOk) return false;
+  return !BusFloats();
 }
 
 void TVMx16::Stop() {

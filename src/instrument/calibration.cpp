@@ -64,8 +64,10 @@ void PrepareRecord(TVMx16& vm, std::int32_t post_samples) {
 }
 
 // Arms, waits for the record (a record that never completes is read anyway) and reads the
-// channel of interest.
-void TakeRecord(TVMx16& vm, std::uint8_t channel_mask) {
+// channel of interest. False once the board has gone: the readout found the bus floating, or
+// it had before; the record is then stale and the search ends.
+bool TakeRecord(TVMx16& vm, std::uint8_t channel_mask) {
+  if (!vm.HardwarePresent) return false;
   vm.ArmAcquisition();
   const std::uint32_t t0 = platform::GetTickCount();
   while (!vm.RecordReady()) {
@@ -73,6 +75,7 @@ void TakeRecord(TVMx16& vm, std::uint8_t channel_mask) {
   }
   vm.ChannelMask = channel_mask;
   vm.ReadRecord();
+  return vm.HardwarePresent;
 }
 
 // The sum of the 8-bit converter codes of samples first..last of a channel's record.
@@ -109,7 +112,7 @@ void OffsetSearchChannel(TVMx16& vm, int channel) {
       vm.WriteDcLevelDac(1, channel == 1 ? dac : 0.0L);
       vm.WriteDcLevelDac(2, channel == 2 ? dac : 0.0L);
       PrepareRecord(vm, kOffsetPostSamples);
-      TakeRecord(vm, static_cast<std::uint8_t>(channel));
+      if (!TakeRecord(vm, static_cast<std::uint8_t>(channel))) return;
       const std::int32_t sum = CodeSum(vm, channel, kOffsetFirstSample, kOffsetLastSample);
       if (sum > kOffsetSumHigh) {
         correction += kOffsetStep;
@@ -140,9 +143,9 @@ void GainTrimPass(TVMx16& vm, int row) {
   const bool double_rate = row == 3;
   const TMeasureMode kept_mode = vm.mMeasureMode;
   if (double_rate) vm.mMeasureMode = mCh1;  // stored directly, as the loops store settings
-  const int measured = row == 1 ? 1 : 2;  // the channel whose record is summed
+  const int measured = row == 1 ? 1 : 2;    // the channel whose record is summed
   const auto mask = static_cast<std::uint8_t>(measured);
-  for (int range = 1; range <= kTunedRanges; ++range) {
+  for (int range = 1; range <= kTunedRanges && vm.HardwarePresent; ++range) {
     const long double sensitivity = vm.Sensitivities[range];
     const long double reference = GainReferenceVolts(sensitivity);
     const std::int32_t target = GainTarget(sensitivity, reference);
@@ -169,7 +172,7 @@ void GainTrimPass(TVMx16& vm, int row) {
       PrepareRecord(vm, kGainPostSamples);
       // The sample-frequency setter clears the double rate whenever it reprograms.
       if (double_rate) vm.DoubleRate = true;
-      TakeRecord(vm, mask);
+      if (!TakeRecord(vm, mask)) break;
       const std::int32_t sum = CodeSum(vm, measured, kGainFirstSample, kGainLastSample);
       // The trim DAC lowers the gain as its code rises.
       if (sum > target + kGainBand) {

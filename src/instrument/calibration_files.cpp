@@ -1,11 +1,10 @@
 #include "instrument/calibration_files.h"
 
 #include <bit>
-#include <chrono>
 #include <ctime>
-#include <fstream>
 #include <limits>
-#include <system_error>
+
+#include "platform/record_files.h"
 
 namespace vm316::calibration_files {
 namespace {
@@ -13,8 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 
 static_assert(std::numeric_limits<double>::is_iec559, "the offset file holds IEEE 754 doubles");
-
-constexpr const char* kTemporarySuffix = ".tmp";
 
 template <typename Value, std::size_t kWidth, typename Unsigned>
 void EncodeTable(const CalibrationTable<Value>& table, std::span<std::uint8_t> bytes) {
@@ -43,38 +40,22 @@ void DecodeTable(std::span<const std::uint8_t> bytes, CalibrationTable<Value>& t
   }
 }
 
-// Exactly size bytes, or false: a longer or shorter file is not a record of ours.
-template <std::size_t kSize>
-bool ReadRecordFile(const fs::path& path, std::array<std::uint8_t, kSize>& record) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  file.read(reinterpret_cast<char*>(record.data()), static_cast<std::streamsize>(kSize));
-  if (file.gcount() != static_cast<std::streamsize>(kSize)) return false;
-  char extra = 0;
-  file.read(&extra, 1);
-  return file.gcount() == 0;
-}
-
-fs::path TemporaryPath(const char* name) {
-  return fs::path(std::string(name) + kTemporarySuffix);
-}
-
-template <std::size_t kSize>
-bool WriteTemporary(const fs::path& path, const std::array<std::uint8_t, kSize>& record) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(kSize));
-  file.close();
-  return !file.fail();
-}
-
-void RemoveQuietly(const fs::path& path) {
-  std::error_code ignored;
-  fs::remove(path, ignored);
-}
-
-std::string SaveFailure(const char* name, const std::string& reason) {
+// The one text a save failure shows, with the cause in the user's terms: a directory that
+// refuses the file (also when a name is held by something that is no ordinary file) or no room.
+std::string SaveFailure(const char* name, platform::SaveError error) {
+  const char* reason = error == platform::SaveError::kNoRoom
+                           ? "the disk is full"
+                           : "the file cannot be written in this directory";
   return std::string("The calibration of the VM316 could not be saved to ") + name + ": " + reason;
+}
+
+SaveStepHook& StepHook() {
+  static SaveStepHook hook = nullptr;
+  return hook;
+}
+
+void Reached(SaveStep step) {
+  if (StepHook() != nullptr) StepHook()(step);
 }
 
 bool SameLocalDate(std::time_t a, std::time_t b) {
@@ -113,49 +94,76 @@ void DecodeOffsets(std::span<const std::uint8_t, kOffsetFileSize> bytes,
 }
 
 bool ModifiedToday(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::is_regular_file(fs::status(path, ec)) || ec) return false;
-  const fs::file_time_type modified = fs::last_write_time(path, ec);
-  if (ec) return false;
-  const auto system_time = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
-      std::chrono::file_clock::to_sys(modified));
-  return SameLocalDate(std::chrono::system_clock::to_time_t(system_time), std::time(nullptr));
+  const platform::EntryInfo entry = platform::LookAtEntry(path.string().c_str());
+  return entry.kind == platform::EntryKind::kRegular &&
+         SameLocalDate(entry.modified, std::time(nullptr));
 }
 
 bool ReadCalibrationFiles(CalibrationTable<std::int32_t>& gain_trims,
                           CalibrationTable<double>& offsets) {
   GainTrimRecord gain_record{};
   OffsetRecord offset_record{};
-  if (!ReadRecordFile(fs::path(kGainTrimFileName), gain_record)) return false;
-  if (!ReadRecordFile(fs::path(kOffsetFileName), offset_record)) return false;
+  if (!platform::ReadRecordFile(kGainTrimFileName, gain_record)) return false;
+  if (!platform::ReadRecordFile(kOffsetFileName, offset_record)) return false;
   DecodeGainTrims(gain_record, gain_trims);
   DecodeOffsets(offset_record, offsets);
   return true;
 }
 
+// "Vemora1.Cal" is the date stamp: the pair counts as today's when that file is dated today,
+// whatever the date of "Vemora2.Cal". So the hazard is a current "Vemora1.Cal" beside a
+// "Vemora2.Cal" of another run, and the order below never lets a current stamp stand beside
+// offsets it was not made with:
+//   1. both new records are written and flushed under new names of their own; the old pair is
+//      untouched, and an interruption leaves only a stray temporary;
+//   2. the old stamp is removed and the removal flushed: from here until step 4 no pair is
+//      current, and an interruption costs a new calibration at the next bring-up, never a
+//      mixed pair (renaming the offsets first, as an obvious order would, leaves an old stamp
+//      of today beside new offsets);
+//   3. the new offsets are renamed into place, flushed;
+//   4. the new stamp, dated when its record was written, is renamed into place, flushed: only
+//      now is the pair current, and both halves are of this run.
+// Every file is flushed before it gets its real name, so a power cut never leaves a real name
+// on a file whose contents never reached the disk.
 std::string WriteCalibrationFiles(const CalibrationTable<std::int32_t>& gain_trims,
                                   const CalibrationTable<double>& offsets) {
-  const fs::path gain_temporary = TemporaryPath(kGainTrimFileName);
-  const fs::path offset_temporary = TemporaryPath(kOffsetFileName);
-  auto give_up = [&](const char* name, const std::string& reason) {
-    RemoveQuietly(gain_temporary);
-    RemoveQuietly(offset_temporary);
-    return SaveFailure(name, reason);
-  };
+  // A name held by a directory, symlink, FIFO or device is not ours to replace.
+  for (const char* name : {kGainTrimFileName, kOffsetFileName}) {
+    if (platform::LookAtEntry(name).kind == platform::EntryKind::kOther) {
+      return SaveFailure(name, platform::SaveError::kNotWritable);
+    }
+  }
+  platform::TemporaryRecordFile new_gains(kGainTrimFileName);
+  platform::TemporaryRecordFile new_offsets(kOffsetFileName);
+  const GainTrimRecord gain_record = EncodeGainTrims(gain_trims);
+  const OffsetRecord offset_record = EncodeOffsets(offsets);
+  if (const auto error = new_gains.Write(gain_record); error != platform::SaveError::kNone) {
+    return SaveFailure(kGainTrimFileName, error);
+  }
+  if (const auto error = new_offsets.Write(offset_record); error != platform::SaveError::kNone) {
+    return SaveFailure(kOffsetFileName, error);
+  }
+  Reached(SaveStep::kRecordsOnDisk);
 
-  if (!WriteTemporary(gain_temporary, EncodeGainTrims(gain_trims))) {
-    return give_up(kGainTrimFileName, "the file cannot be written");
+  if (!platform::RemoveRecordFile(kGainTrimFileName)) {
+    return SaveFailure(kGainTrimFileName, platform::SaveError::kNotWritable);
   }
-  if (!WriteTemporary(offset_temporary, EncodeOffsets(offsets))) {
-    return give_up(kOffsetFileName, "the file cannot be written");
+  Reached(SaveStep::kStampWithdrawn);
+
+  if (const auto error = new_offsets.Replace(); error != platform::SaveError::kNone) {
+    return SaveFailure(kOffsetFileName, error);
   }
-  // Offsets first: a current date stamp then always comes with the offsets of its own run.
-  std::error_code ec;
-  fs::rename(offset_temporary, fs::path(kOffsetFileName), ec);
-  if (ec) return give_up(kOffsetFileName, ec.message());
-  fs::rename(gain_temporary, fs::path(kGainTrimFileName), ec);
-  if (ec) return give_up(kGainTrimFileName, ec.message());
+  Reached(SaveStep::kOffsetsReplaced);
+
+  if (const auto error = new_gains.Replace(); error != platform::SaveError::kNone) {
+    return SaveFailure(kGainTrimFileName, error);
+  }
+  Reached(SaveStep::kStampReplaced);
   return {};
+}
+
+void SetSaveStepHook(SaveStepHook hook) {
+  StepHook() = hook;
 }
 
 }  // namespace vm316::calibration_files

@@ -34,20 +34,36 @@ void DecodeGainTrims(std::span<const std::uint8_t, kGainTrimFileSize> bytes,
 void DecodeOffsets(std::span<const std::uint8_t, kOffsetFileSize> bytes,
                    CalibrationTable<double>& table);
 
-// True when the file exists as an ordinary file and its modification time, in local time, falls
-// on today's local date. Any failure to find it or to convert its time answers false.
+// True when the entry is an ordinary file (not a symlink, FIFO, directory ...) and its
+// modification time, in local time, falls on today's local date. Any failure to find it or to
+// convert its time answers false.
 bool ModifiedToday(const std::filesystem::path& path);
 
-// Reads both records. False, with both tables untouched, when either file is missing, has
-// another size or cannot be read.
+// Reads both records. False, with both tables untouched, when either file is missing, is no
+// ordinary file, has another size or cannot be read. Nothing but an ordinary file is opened,
+// and never in a way that can block.
 bool ReadCalibrationFiles(CalibrationTable<std::int32_t>& gain_trims,
                           CalibrationTable<double>& offsets);
 
-// Writes both records, each to a temporary file in the same directory that is then renamed over
-// the old file, so that an interruption leaves the previous good file in place. The date stamp
-// "Vemora1.Cal" is renamed last. Returns an empty string on success, else a text for the user;
-// nothing is thrown.
+// Replaces both files, in an order that no interruption can turn into a current date stamp
+// beside the offsets of another calibration (calibration_files.cpp says how). Returns an empty
+// string on success, else a text for the user; nothing is thrown, no signal is raised, and a
+// failure leaves no file of this save behind. A name held by anything but an ordinary file is
+// never written over.
 std::string WriteCalibrationFiles(const CalibrationTable<std::int32_t>& gain_trims,
                                   const CalibrationTable<double>& offsets);
+
+// The points of a save at which an interruption leaves the directory in a different state.
+enum class SaveStep : std::uint8_t {
+  kRecordsOnDisk,    // both new records flushed under names of their own
+  kStampWithdrawn,   // the old "Vemora1.Cal" is gone
+  kOffsetsReplaced,  // the new "Vemora2.Cal" is in place
+  kStampReplaced,    // the new "Vemora1.Cal" is in place: the save is complete
+};
+
+// For tests that stop a save part-way (a kill, a power cut): called at every step. Null by
+// default.
+using SaveStepHook = void (*)(SaveStep step);
+void SetSaveStepHook(SaveStepHook hook);
 
 }  // namespace vm316::calibration_files

@@ -69,7 +69,12 @@ void TVMx16::Create(std::unique_ptr<platform::PortBackend> backend) {
   DcLevelLimit[1] = DcLevelLimits[kDefaultRangeIndex];
   DcLevelLimit[2] = DcLevelLimits[kDefaultRangeIndex];
 
-  SetSampleFrequencyValue(kMaxSampleFrequency);
+  // 20 MHz, as the rSampleFreq setter would settle it, but stored without programming the
+  // clock: the base address is not known yet, and the ports of address 0 are the PC's DMA
+  // controller. The recorder reset of the bring-up programs the clock once the base is set.
+  ClockFrequency = kMaxSampleFrequency;
+  LastSetFrequency = kMaxSampleFrequency;
+  SettingsChanged();
 
   lRecordLength = 512;
   lPreSamples = 256;

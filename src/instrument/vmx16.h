@@ -235,6 +235,8 @@ class TVMx16 {
   bool DetectHardware();
   bool CalibrationFilesCurrent();
   bool RunCalibration();  // true: failed
+  // One read of the address counter: false when it reads as a floating bus (the board has gone).
+  bool BoardStillAnswers();
   void Stop();
 
   // ---- Acquisition sequencer (sequencer.cpp)

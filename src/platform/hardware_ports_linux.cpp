@@ -1,6 +1,6 @@
 // Real port I/O on Linux: ioperm() for the ports the board uses, granted port by port on first
-// use, or /dev/port where ioperm is refused. Both need root (CAP_SYS_RAWIO); without it the
-// system refuses access, which the driver reports as the missing port-access driver.
+// use, or /dev/port where ioperm is refused. Both need root or CAP_SYS_RAWIO; without them the
+// system refuses access, which the driver reports in its port-access message.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,6 +25,8 @@ class LinuxPortBackend final : public PortBackend {
   ~LinuxPortBackend() override {
     if (dev_port_ >= 0) ::close(dev_port_);
   }
+
+  PortReach Reach() const override { return PortReach::kHardware; }
 
   bool OpenDriver() override {
 #ifdef VM316_HAVE_IOPERM

@@ -6,9 +6,18 @@
 
 namespace vm316::platform {
 
+// Where the port accesses of a backend end up.
+enum class PortReach : std::uint8_t {
+  kNowhere,    // no backend could be chosen (the reason was shown): access is never asked for
+  kSimulated,  // a model of the board, or a test's stand-in
+  kHardware,   // the real I/O space of the machine
+};
+
 class PortBackend {
  public:
   virtual ~PortBackend() = default;
+
+  virtual PortReach Reach() const { return PortReach::kSimulated; }
 
   // Asks the system for user-mode port access (the port-access driver). False when refused.
   virtual bool OpenDriver() = 0;

@@ -7,10 +7,21 @@
 namespace vm316::platform {
 namespace {
 
-void ReportBadValue(const char* name, const std::string& value, const char* accepted) {
-  ShowMessage(std::string(name) + "=\"" + value + "\" is not understood (use " + accepted +
-              "); the default is used");
+void ReportBadValue(const char* name, const std::string& value, const char* accepted,
+                    const char* consequence = "the default is used") {
+  ShowMessage(std::string(name) + "=\"" + value + "\" is not understood (use " + accepted + "); " +
+              consequence);
 }
+
+// The backend of an unknown VM316_PORT: it is never granted access, so the instrument never
+// reaches a port; were it asked, it would write nothing and read a floating bus.
+class NoPortBackend final : public PortBackend {
+ public:
+  PortReach Reach() const override { return PortReach::kNowhere; }
+  bool OpenDriver() override { return false; }
+  void Out(std::uint16_t /*port*/, std::uint8_t /*value*/) override {}
+  std::uint8_t In(std::uint16_t /*port*/) override { return kFloatingBus; }
+};
 
 }  // namespace
 
@@ -34,7 +45,9 @@ Environment ReadEnvironment() {
   if (port == "sim") {
     environment.port = PortKind::kSimulated;
   } else if (!port.empty() && port != "hw") {
-    ReportBadValue("VM316_PORT", port, "hw or sim");
+    environment.port = PortKind::kUnknown;
+    ReportBadValue("VM316_PORT", port, "hw or sim",
+                   "no port is used and the instrument is not available");
   }
 
   const std::string clock = EnvironmentVariable("VM316_CLOCK");
@@ -50,6 +63,7 @@ std::unique_ptr<PortBackend> CreatePortBackend(const Environment& environment) {
   SetMessageSink(environment.messages);
   SystemClock().Select(environment.clock);
   if (environment.port == PortKind::kHardware) return CreateHardwarePortBackend();
+  if (environment.port == PortKind::kUnknown) return std::make_unique<NoPortBackend>();
   // The board's settings come through the same environment reader as ours; the values are
   // kept here while the board's reader looks at them.
   std::map<std::string, std::string> values;

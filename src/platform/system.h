@@ -16,6 +16,10 @@ namespace vm316::platform {
 // port-access driver; Linux with ioperm or /dev/port), false where it is always allowed.
 bool PortAccessNeedsDriver();
 
+// The three lines shown when the system refuses port access: on Windows the port-access
+// driver's text, elsewhere what this system needs instead.
+const char* PortAccessRefusedMessage();
+
 struct Rect {
   std::int32_t left = 0;
   std::int32_t top = 0;
@@ -31,7 +35,9 @@ void ReadScreenArea();
 // set with SetEnvironmentVariableA after start-up); empty when it is not set.
 std::string EnvironmentVariable(const char* name);
 
-enum class PortKind : std::uint8_t { kHardware, kSimulated };
+// kUnknown: VM316_PORT holds a value that names no backend. Real ports are then not a
+// fallback: a mistyped "sim" must not reach the machine's I/O space.
+enum class PortKind : std::uint8_t { kHardware, kSimulated, kUnknown };
 
 // The VM316_* settings that choose the platform services of one instrument object.
 struct Environment {
@@ -40,12 +46,13 @@ struct Environment {
   MessageSink messages = kDefaultMessageSink;
 };
 
-// Reads VM316_PORT, VM316_CLOCK and VM316_MESSAGES; an unknown value is reported and the
-// default is used.
+// Reads VM316_PORT, VM316_CLOCK and VM316_MESSAGES. An unknown clock or message value is
+// reported and the default is used; an unknown port value is reported and chooses no backend.
 Environment ReadEnvironment();
 
 // Selects the clock and the message sink, then creates the port backend for the environment:
-// real port I/O, or the simulated board (which reads its own VM316_SIM_* settings).
+// real port I/O, the simulated board (which reads its own VM316_SIM_* settings), or for an
+// unknown VM316_PORT a backend that reaches no port.
 std::unique_ptr<PortBackend> CreatePortBackend(const Environment& environment);
 
 // Real port I/O on this system.

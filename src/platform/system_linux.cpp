@@ -13,9 +13,22 @@ constexpr Rect kDefaultScreen{0, 0, 1024, 768};
 
 }  // namespace
 
-bool PortAccessNeedsDriver() { return true; }
+bool PortAccessNeedsDriver() {
+  return true;
+}
 
-void ReadScreenArea() { ScreenArea() = kDefaultScreen; }
+// Linux grants the I/O ports through ioperm or /dev/port, to root or a process with
+// CAP_SYS_RAWIO; there is no driver to install.
+const char* PortAccessRefusedMessage() {
+  return "Linux requires root or the CAP_SYS_RAWIO capability (ioperm or /dev/port) for the "
+         "parallel port and ISA bus.\n"
+         "It was not granted to this process.\n"
+         "Hardware will not be available";
+}
+
+void ReadScreenArea() {
+  ScreenArea() = kDefaultScreen;
+}
 
 std::string EnvironmentVariable(const char* name) {
   const char* value = std::getenv(name);

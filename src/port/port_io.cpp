@@ -6,11 +6,6 @@
 
 namespace vm316::port {
 
-const char* const kPortDriverMissingMessage =
-    "Windows NT / 2000 / XP requires an extra NT-driver for the parallel port and ISA bus.\n"
-    "It was not detected on this computer.\n"
-    "Hardware will not be available";
-
 PortSet PortSet::FromBase(std::uint16_t base) {
   auto at = [base](std::uint16_t offset) { return static_cast<std::uint16_t>(base + offset); };
   PortSet ports;
@@ -32,9 +27,11 @@ void DelayMs(std::int32_t ms) {
 }
 
 bool CheckPortDriver(platform::PortBackend& backend) {
+  // No backend was chosen: its reason has been shown, and no port is to be reached at all.
+  if (backend.Reach() == platform::PortReach::kNowhere) return false;
   if (!platform::PortAccessNeedsDriver()) return true;
   if (backend.OpenDriver()) return true;
-  platform::ShowMessage(kPortDriverMissingMessage);
+  platform::ShowMessage(platform::PortAccessRefusedMessage());
   return false;
 }
 

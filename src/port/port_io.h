@@ -49,14 +49,18 @@ class PortIo {
   PortSet ports_{};
 };
 
+// True when the eight ports of a board at `base` lie in the I/O space without wrapping past
+// 0xFFFF. A base beyond that would put the upper ports of the set at the bottom of the space
+// (the PC's DMA controller), so on real ports no board is looked for there.
+constexpr bool BaseFitsPortSpace(std::uint32_t base) {
+  return base + kPortCount - 1 <= 0xFFFF;
+}
+
 // Spins on the tick counter until ms milliseconds have passed (modulo 2^32); never sleeps.
 void DelayMs(std::int32_t ms);
 
-// The single place that decides whether port I/O may be used. Shows the driver-missing
+// The single place that decides whether port I/O may be used. Shows the system's port-access
 // message when the system refuses access.
 bool CheckPortDriver(platform::PortBackend& backend);
-
-// The three lines shown when port access is refused.
-extern const char* const kPortDriverMissingMessage;
 
 }  // namespace vm316::port

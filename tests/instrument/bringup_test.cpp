@@ -1,6 +1,8 @@
 #include "instrument/bringup.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "instrument/calibration_files.h"
@@ -255,8 +258,7 @@ TEST(CalibrationFiles, AFailedWriteIsReportedAndLeavesNoTemporaries) {
   const std::string error = calibration_files::WriteCalibrationFiles(SomeTrims(), SomeOffsets());
   EXPECT_EQ(error.rfind(kSaveFailurePrefix, 0), 0u) << error;
   EXPECT_TRUE(fs::is_directory(kGainTrimFileName));
-  EXPECT_FALSE(fs::exists(std::string(kGainTrimFileName) + ".tmp"));
-  EXPECT_FALSE(fs::exists(std::string(kOffsetFileName) + ".tmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(cwd.path()), fs::directory_iterator()), 1);
 }
 
 TEST(CalibrationFiles, CurrentOnlyWhenTheDateStampIsFromToday) {
@@ -460,6 +462,109 @@ TEST_F(BringUpOnBoard, NoBoardAtTheAddress) {
 
   EXPECT_EQ(InitInstrument(kBase), StatusNoHardware);
   EXPECT_EQ(ExitInstrument(), StatusOk);
+}
+
+// Stands between the instrument and the simulated board and pulls the board out after a given
+// number of port accesses: from then on writes go nowhere and reads float.
+class PullingBackend final : public platform::PortBackend {
+ public:
+  PullingBackend(platform::PortBackend& board, std::uint64_t pull_after)
+      : board_(board), pull_after_(pull_after) {}
+  bool OpenDriver() override { return true; }
+  void Out(std::uint16_t port, std::uint8_t value) override {
+    if (Answers()) board_.Out(port, value);
+  }
+  std::uint8_t In(std::uint16_t port) override {
+    return Answers() ? board_.In(port) : platform::kFloatingBus;
+  }
+  std::uint64_t Accesses() const { return accesses_; }
+
+ private:
+  bool Answers() { return ++accesses_ <= pull_after_; }
+  platform::PortBackend& board_;
+  std::uint64_t pull_after_;
+  std::uint64_t accesses_ = 0;
+};
+
+// Pulled out at any point of the calibration, up to its very last port access: no file is
+// written, nothing is said ("connect inputs to ground" would name the wrong cause) and the
+// bring-up finds no board. Every pull starts from the same state: the bring-up forks as the
+// progress window opens, and each child runs the calibration with the board pulled after its
+// own number of accesses. A first child runs it whole to measure its length.
+TEST_F(BringUpOnBoard, ABoardPulledAtAnyPointOfTheCalibrationWritesNoFileAndSaysNothing) {
+  enum Outcome { kSilentAbsent = 0, kPresent = 1, kFilesWritten = 2, kSaid = 4 };
+  auto vm = Instrument();
+  platform::PortBackend& board = *vm->Io.Backend();
+  std::unique_ptr<PullingBackend> puller;
+  int result_fd = -1;  // set in a child
+  std::uint64_t ended_at = 0;
+  std::uint64_t length = 0;
+  std::vector<std::pair<std::uint64_t, int>> outcomes;  // pull point, outcome
+
+  auto run_child = [&](std::uint64_t pull_after) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(fds[0]);
+      result_fd = fds[1];
+      puller = std::make_unique<PullingBackend>(board, pull_after);
+      vm->Io.Attach(puller.get());
+      return;  // on with the calibration, then out through the test body below
+    }
+    close(fds[1]);
+    std::uint64_t reported = 0;
+    EXPECT_EQ(read(fds[0], &reported, sizeof reported), static_cast<ssize_t>(sizeof reported));
+    close(fds[0]);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    outcomes.emplace_back(pull_after, WEXITSTATUS(status));
+    length = reported;
+    fs::remove(kGainTrimFileName);
+    fs::remove(kOffsetFileName);
+  };
+  capture_.on_notice = [&](int kind) {
+    if (kind == VM316_NOTICE_PROGRESS_HIDE && puller) ended_at = puller->Accesses();
+    if (kind != VM316_NOTICE_PROGRESS_SHOW || result_fd >= 0) return;
+    run_child(UINT64_MAX);
+    if (result_fd >= 0) return;
+    const std::uint64_t whole = length;
+    outcomes.clear();
+    for (std::uint64_t k = 0; k < 10; ++k) {
+      run_child(whole * k / 10);
+      if (result_fd >= 0) return;
+    }
+    // The end in detail: the last readout, the recorder reset after it and the look at the
+    // counter after that, none of which a readout's own look at the counter can see.
+    for (std::uint64_t before_end : {1, 2, 3, 4, 6, 10, 20, 50, 100, 150, 200, 250, 300, 500}) {
+      run_child(whole - before_end);
+      if (result_fd >= 0) return;
+    }
+    run_child(whole);  // pulled right after the calibration
+    if (result_fd >= 0) return;
+    length = whole;
+  };
+
+  const bool present = vm->BringUp();
+  if (result_fd >= 0) {  // a child: report and leave without running the rest of the test
+    int said = 0;
+    for (const testing::Notice& notice : capture_.notices()) {
+      said |= notice.kind == VM316_NOTICE_MESSAGE_BOX || notice.kind == VM316_NOTICE_BEEP;
+    }
+    const bool files = fs::exists(kGainTrimFileName) || fs::exists(kOffsetFileName);
+    (void)!write(result_fd, &ended_at, sizeof ended_at);
+    _exit((present ? kPresent : 0) | (files ? kFilesWritten : 0) | (said ? kSaid : 0));
+  }
+  capture_.on_notice = nullptr;
+  EXPECT_TRUE(present);
+  ASSERT_GT(length, 100000u);
+  ASSERT_EQ(outcomes.size(), 25u);
+  for (std::size_t i = 0; i + 1 < outcomes.size(); ++i) {
+    EXPECT_EQ(outcomes[i].second, kSilentAbsent)
+        << "pulled after " << outcomes[i].first << " of " << length << " accesses";
+  }
+  EXPECT_EQ(outcomes.back().second, kPresent | kFilesWritten) << "pulled after the calibration";
 }
 
 TEST_F(BringUpOnBoard, InitInstrumentCalibratesWithinASecondOfWallTime) {

@@ -1,9 +1,12 @@
 // Bring-up against calibration files a host's directory may really hold: empty, short or
-// over-long files, directories in their place, a directory that cannot be written, date stamps
-// of the future, files of a calibration cut off between writing and renaming, and records of
-// the right size full of nonsense. Whatever is there, bring-up ends with a usable board, says
-// so when it cannot save, and never replaces a good pair of files with a bad one.
+// over-long files, directories, symlinks and FIFOs in their place or in the way of a save, a
+// directory that cannot be written, a file-size limit, date stamps of the future, a save killed
+// at any step, and records of the right size full of nonsense. Whatever is there, bring-up ends
+// with a usable board, says so when it cannot save, follows no link, opens nothing but an
+// ordinary file, and never leaves a current date stamp beside offsets of another calibration.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +39,7 @@ using testing::ScopedTempCwd;
 
 constexpr std::uint16_t kBase = 0x378;
 constexpr const char* kSaveFailurePrefix = "The calibration of the VM316 could not be saved";
+constexpr unsigned kHangSeconds = 120;
 
 std::vector<char> Bytes(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -112,6 +117,15 @@ class HostileCalibrationFiles : public ::testing::Test {
     CalibrationTable<double> offsets{};
     return calibration_files::ModifiedToday(kGainTrimFileName) &&
            calibration_files::ReadCalibrationFiles(trims, offsets);
+  }
+
+  // The names in the directory: a save leaves no file of its own behind.
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(cwd_.path())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
   }
 
   std::vector<std::string> SaveFailures() const {
@@ -201,7 +215,7 @@ TEST_F(HostileCalibrationFiles, ADateStampInTheFutureCausesACalibrationDatedToda
 }
 
 // A calibration cut off after writing its temporaries and before renaming them leaves them
-// beside the files; they are never read, and the next save writes over them.
+// beside the files; they are never read, and never reused or written over by a later save.
 TEST_F(HostileCalibrationFiles, TemporariesLeftByAPowerCutAreIgnored) {
   const Pair good = GoodPair();
   const std::string gain_tmp = std::string(kGainTrimFileName) + ".tmp";
@@ -212,31 +226,197 @@ TEST_F(HostileCalibrationFiles, TemporariesLeftByAPowerCutAreIgnored) {
     EXPECT_FALSE(BringUpCalibrates()) << "today's good pair is read";
     EXPECT_TRUE(Pair::Now() == good);
   }
-  // Of another day: a calibration saves over the stale temporaries.
+  // Of another day: a calibration saves beside the stale temporaries.
   Age(kGainTrimFileName, -std::chrono::hours(30));
   EXPECT_TRUE(BringUpCalibrates());
   EXPECT_TRUE(CurrentAndWhole());
-  EXPECT_FALSE(fs::exists(gain_tmp));
-  EXPECT_FALSE(fs::exists(offset_tmp));
+  EXPECT_EQ(Bytes(gain_tmp), std::vector<char>(7, '\x7F'));
+  EXPECT_EQ(Bytes(offset_tmp), std::vector<char>(14, '\x7F'));
+  EXPECT_EQ(Entries(),
+            (std::set<std::string>{kGainTrimFileName, kOffsetFileName, gain_tmp, offset_tmp}));
 }
 
-// A save that cannot complete (here a directory where the temporary goes) leaves the previous
-// pair exactly as it was, whichever file fails.
+// A file-size limit too small for a record: the save is refused before a byte is written and
+// reported as a full disk. The limit's signal, whose default action would end the host, is
+// never raised, and the host's disposition of it is left as it was.
+TEST_F(HostileCalibrationFiles, AFileSizeLimitIsAFullDiskAndRaisesNoSignal) {
+  GoodPair();
+  Age(kGainTrimFileName, -std::chrono::hours(30));
+  const Pair old = Pair::Now();
+  const struct {
+    rlim_t limit;
+    const char* refused;  // null: the records fit
+  } cases[] = {
+      {0, kGainTrimFileName}, {143, kGainTrimFileName}, {287, kOffsetFileName}, {288, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("limit " + std::to_string(c.limit));
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGXFSZ, nullptr, &before), 0);
+    const std::size_t failures = SaveFailures().size();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = c.limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    const bool calibrated = BringUpCalibrates();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_TRUE(calibrated);
+    struct sigaction after {};
+    ASSERT_EQ(sigaction(SIGXFSZ, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+    if (c.refused == nullptr) {
+      EXPECT_EQ(SaveFailures().size(), failures);
+      EXPECT_TRUE(CurrentAndWhole());
+      continue;
+    }
+    ASSERT_EQ(SaveFailures().size(), failures + 1);
+    EXPECT_EQ(SaveFailures().back(),
+              std::string(kSaveFailurePrefix) + " to " + c.refused + ": the disk is full");
+    EXPECT_TRUE(Pair::Now() == old);
+    EXPECT_EQ(Entries(), (std::set<std::string>{kGainTrimFileName, kOffsetFileName}));
+  }
+}
+
+// Entries a hostile or careless neighbour leaves under the names of the files or of a save's
+// temporaries: a symlink to another file (one of the right size, which a reader that follows
+// links would take for a calibration), a dangling symlink, a FIFO (which blocks whoever opens
+// it), a directory. None is followed, opened or replaced: under the files' own names it counts
+// as no file, so the board calibrates and the save is refused as for a directory that cannot
+// be written; anywhere else it is left alone and the save goes ahead.
+TEST_F(HostileCalibrationFiles, HostileEntriesAreNeitherFollowedNorOpenedNorReplaced) {
+  enum Kind { kLinkToFile, kDanglingLink, kFifo, kDirectory };
+  const std::string gain_tmp = std::string(kGainTrimFileName) + ".tmp";
+  const std::string offset_tmp = std::string(kOffsetFileName) + ".tmp";
+  const struct {
+    std::string name;
+    Kind kind;
+    bool saved;
+  } cases[] = {
+      {kGainTrimFileName, kLinkToFile, false},
+      {kOffsetFileName, kLinkToFile, false},
+      {kGainTrimFileName, kDanglingLink, false},
+      {kGainTrimFileName, kFifo, false},
+      {kOffsetFileName, kFifo, false},
+      {gain_tmp, kLinkToFile, true},
+      {offset_tmp, kDanglingLink, true},
+      {offset_tmp, kFifo, true},
+      {gain_tmp, kDirectory, true},
+  };
+  const fs::path victim = "victim";  // another file of the host's, of a record's size
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " as entry kind " + std::to_string(c.kind));
+    GoodPair();
+    Age(kGainTrimFileName, -std::chrono::hours(30));
+    WriteFile(victim, c.name.rfind(kOffsetFileName, 0) == 0 ? 288 : 144, '\x5A');
+    const std::vector<char> victim_bytes = Bytes(victim);
+    fs::remove(c.name);
+    fs::file_type type = fs::file_type::symlink;
+    if (c.kind == kLinkToFile) fs::create_symlink(victim, c.name);
+    if (c.kind == kDanglingLink) fs::create_symlink("nowhere", c.name);
+    if (c.kind == kFifo) {
+      ASSERT_EQ(mkfifo(c.name.c_str(), 0600), 0);
+      type = fs::file_type::fifo;
+    }
+    if (c.kind == kDirectory) {
+      fs::create_directory(c.name);
+      type = fs::file_type::directory;
+    }
+    const std::size_t failures = SaveFailures().size();
+    alarm(kHangSeconds);  // a FIFO opened for reading or writing would block for ever
+    EXPECT_TRUE(BringUpCalibrates());
+    alarm(0);
+    EXPECT_EQ(fs::symlink_status(c.name).type(), type);
+    EXPECT_EQ(Bytes(victim), victim_bytes);
+    EXPECT_FALSE(fs::exists("nowhere"));
+    if (c.saved) {
+      EXPECT_EQ(SaveFailures().size(), failures);
+      EXPECT_TRUE(CurrentAndWhole());
+    } else {
+      ASSERT_EQ(SaveFailures().size(), failures + 1);
+      EXPECT_EQ(SaveFailures().back(), std::string(kSaveFailurePrefix) + " to " + c.name +
+                                           ": the file cannot be written in this directory");
+      EXPECT_FALSE(CurrentAndWhole());
+    }
+    EXPECT_EQ(Entries(),
+              (std::set<std::string>{kGainTrimFileName, kOffsetFileName, c.name, victim.string()}));
+    fs::remove(c.name);
+  }
+}
+
+// A save killed at any of its steps leaves the old pair, the new pair, or no current pair: never
+// a date stamp of today beside offsets of the other calibration. The old pair is of today (a
+// second calibration on one day, after a file went missing), the case where a mix would be read.
+TEST(CalibrationFileSave, AKillAtAnyStepLeavesNoCurrentStampBesideOtherOffsets) {
+  using calibration_files::SaveStep;
+  static SaveStep kill_at{};
+  CalibrationTable<std::int32_t> old_trims{};
+  CalibrationTable<double> old_offsets{};
+  CalibrationTable<std::int32_t> new_trims{};
+  CalibrationTable<double> new_offsets{};
+  for (int row = 1; row <= kCalibrationRows; ++row) {
+    for (int range = 1; range <= kRangeCount; ++range) {
+      old_trims[row][range] = 100 + range;
+      old_offsets[row][range] = 0.001 * range;
+      new_trims[row][range] = 150 + range;
+      new_offsets[row][range] = -0.002 * range;
+    }
+  }
+  const struct {
+    SaveStep step;
+    int pair;  // 0: no current pair may be read; 1: the old one; 2: the new one
+  } cases[] = {{SaveStep::kRecordsOnDisk, 1},
+               {SaveStep::kStampWithdrawn, 0},
+               {SaveStep::kOffsetsReplaced, 0},
+               {SaveStep::kStampReplaced, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("killed at step " + std::to_string(static_cast<int>(c.step)));
+    ScopedTempCwd cwd;
+    ASSERT_EQ(calibration_files::WriteCalibrationFiles(old_trims, old_offsets), "");
+    kill_at = c.step;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      calibration_files::SetSaveStepHook([](SaveStep step) {
+        if (step == kill_at) raise(SIGKILL);
+      });
+      calibration_files::WriteCalibrationFiles(new_trims, new_offsets);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+    CalibrationTable<std::int32_t> trims{};
+    CalibrationTable<double> offsets{};
+    const bool current = calibration_files::ModifiedToday(kGainTrimFileName) &&
+                         calibration_files::ReadCalibrationFiles(trims, offsets);
+    int pair = 0;
+    if (current && trims == old_trims && offsets == old_offsets) pair = 1;
+    if (current && trims == new_trims && offsets == new_offsets) pair = 2;
+    EXPECT_EQ(current, c.pair != 0) << "a current pair of mixed runs";
+    EXPECT_EQ(pair, c.pair);
+  }
+}
+
+// A save that cannot complete leaves the previous pair exactly as it was, even when the first
+// file's record was written: here a file-size limit lets the gain trims through and stops the
+// offsets. Once the way is clear the next bring-up saves.
 TEST_F(HostileCalibrationFiles, ASaveThatFailsLeavesTheGoodPairInPlace) {
   GoodPair();
   Age(kGainTrimFileName, -std::chrono::hours(30));
   const Pair old = Pair::Now();
-  for (const char* name : {kOffsetFileName}) {
-    SCOPED_TRACE(name);
-    const std::string blocker = std::string(name) + ".tmp";
-    fs::create_directory(blocker);
-    const std::size_t failures = SaveFailures().size();
-    EXPECT_TRUE(BringUpCalibrates());
-    EXPECT_EQ(SaveFailures().size(), failures + 1);
-    EXPECT_TRUE(Pair::Now() == old);
-    fs::remove(blocker);
-  }
-  // With the way clear the next bring-up saves a new pair.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit lowered = saved;
+  lowered.rlim_cur = 200;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+  const std::size_t failures = SaveFailures().size();
+  const bool calibrated = BringUpCalibrates();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_TRUE(calibrated);
+  EXPECT_EQ(SaveFailures().size(), failures + 1);
+  EXPECT_TRUE(Pair::Now() == old);
+  EXPECT_EQ(Entries(), (std::set<std::string>{kGainTrimFileName, kOffsetFileName}));
   EXPECT_TRUE(BringUpCalibrates());
   EXPECT_TRUE(CurrentAndWhole());
 }

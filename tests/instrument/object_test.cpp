@@ -5,8 +5,11 @@
 
 #include "instrument/frontend.h"
 #include "instrument/vmx16.h"
+#include "platform/system.h"
 #include "support/message_capture.h"
 #include "support/recording_backend.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace vm316 {
 namespace {
@@ -116,6 +119,53 @@ TEST(HardwareAddress, OnlyANewValueRecomputesThePortSetAndRelayTables) {
   vm->SetHardwareAddress(0xFFFC);
   EXPECT_EQ(vm->Io.Ports().index[1], 0x0000);
   EXPECT_EQ(RangeBitsCh1[1], 0xA04u);
+}
+
+// From construction to destruction, through a calibrating bring-up and a measurement, no port
+// outside the board's eight is touched: nothing is programmed before the base is known (the
+// ports of address 0 are the PC's DMA controller). Up to the top of the I/O space.
+TEST(PortsTouched, NoneOutsideTheBoardsEightFromConstructionToDestruction) {
+  testing::ScopedTempCwd cwd;
+  for (const std::uint16_t base : {std::uint16_t{0x378}, std::uint16_t{0xFFF8}}) {
+    SCOPED_TRACE(base);
+    testing::ScopedEnv env;
+    env.Set("VM316_PORT", "sim").Set("VM316_CLOCK", "virtual").Set("VM316_MESSAGES", "quiet");
+    env.Set("VM316_SIM_BASE", std::to_string(base)).Unset("VM316_SIM_FAULT");
+    const auto board = platform::CreatePortBackend(platform::ReadEnvironment());
+    std::vector<PortAccess> log;
+    auto recording = std::make_unique<RecordingBackend>(&log);
+    recording->forward = board.get();
+    auto vm = std::make_unique<TVMx16>(std::move(recording));
+    for (int channel = 1; channel <= 4; ++channel) vm->SetAutoRanging(channel, false);
+    vm->SetAcquisitionMode(amHold);
+    vm->SetHardwareAddress(base);
+    ASSERT_TRUE(vm->BringUp());
+    vm->SetTrigTimeOut(0.01L);
+    vm->MeasureOnce();
+    EXPECT_TRUE(vm->HardwarePresent);
+    vm->Stop();
+    vm.reset();
+    ASSERT_FALSE(log.empty());
+    for (const PortAccess& access : log) {
+      ASSERT_TRUE(access.port >= base && access.port - base < 8)
+          << (access.write ? "write " : "read ") << access.port;
+    }
+  }
+}
+
+// On real ports a base whose eight ports would wrap past 0xFFFF is no board: nothing is looked
+// for there.
+TEST(PortsTouched, OnRealPortsABaseThatWrapsIsAbsentAndUntouched) {
+  for (const std::uint16_t base : {std::uint16_t{0xFFF9}, std::uint16_t{0xFFFF}}) {
+    std::vector<PortAccess> log;
+    auto backend = std::make_unique<RecordingBackend>(&log);
+    backend->reach = platform::PortReach::kHardware;
+    TVMx16 vm(std::move(backend));
+    vm.SetHardwareAddress(base);
+    EXPECT_FALSE(vm.BringUp()) << base;
+    EXPECT_FALSE(vm.HardwarePresent);
+    EXPECT_TRUE(log.empty()) << base;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/system.h"
 #include "port/port_io.h"
 #include "support/message_capture.h"
 #include "support/recording_backend.h"
@@ -67,14 +70,16 @@ TEST_F(DelayMsTest, LastsItsTimeAcrossATickCounterWrap) {
   EXPECT_LE(elapsed, 1001u);
 }
 
+// The text is the system's own (tests/platform; the Windows one in tests/win32).
 TEST(CheckPortDriver, RefusedAccessShowsTheThreeLineMessage) {
   MessageCapture capture;
   RecordingBackend refusing(nullptr, /*driver_ok=*/false);
   EXPECT_FALSE(CheckPortDriver(refusing));
   ASSERT_EQ(capture.Texts().size(), 1u);
-  EXPECT_EQ(capture.Texts()[0],
-            "Windows NT / 2000 / XP requires an extra NT-driver for the parallel port and ISA "
-            "bus.\nIt was not detected on this computer.\nHardware will not be available");
+  const std::string text = capture.Texts()[0];
+  EXPECT_EQ(text, platform::PortAccessRefusedMessage());
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+  EXPECT_TRUE(text.ends_with("\nHardware will not be available"));
 }
 
 TEST(CheckPortDriver, GrantedAccessSaysNothing) {

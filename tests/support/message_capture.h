@@ -2,6 +2,7 @@
 // through the host's message handler, for the lifetime of the object.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,14 @@ class MessageCapture {
 
   int Count(int kind) const { return static_cast<int>(Texts(kind).size()); }
 
+  // Called with the kind of every notice as it arrives, for tests that look at the moment.
+  std::function<void(int kind)> on_notice;
+
  private:
   static void Receive(int kind, const char* caption, const char* text, void* context) {
-    static_cast<MessageCapture*>(context)->notices_.push_back({kind, caption, text});
+    auto* self = static_cast<MessageCapture*>(context);
+    self->notices_.push_back({kind, caption, text});
+    if (self->on_notice) self->on_notice(kind);
   }
   std::vector<Notice> notices_;
 };

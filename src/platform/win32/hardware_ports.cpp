@@ -11,6 +11,8 @@ constexpr const char* kPortAccessDevice = "\\\\.\\giveio";
 
 class X86PortBackend final : public PortBackend {
  public:
+  PortReach Reach() const override { return PortReach::kHardware; }
+
   // The device is opened only to learn that the driver is installed: opening it is what grants
   // the ports, and the handle is not needed afterwards.
   bool OpenDriver() override {

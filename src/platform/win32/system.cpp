@@ -19,6 +19,12 @@ bool PortAccessNeedsDriver() {
   return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+const char* PortAccessRefusedMessage() {
+  return "Windows NT / 2000 / XP requires an extra NT-driver for the parallel port and ISA bus.\n"
+         "It was not detected on this computer.\n"
+         "Hardware will not be available";
+}
+
 void ReadScreenArea() {
   RECT clip{};
   if (::GetClipCursor(&clip) == 0 || ::IsRectEmpty(&clip)) {

@@ -141,8 +141,9 @@ void MeasureBoard(std::uint64_t seed, Statistics& stats) {
 void PrintTable(const Statistics& stats) {
   std::printf("\nCalibration statistics over %d boards (seeds 1..%d)\n\n", stats.boards,
               stats.boards);
-  std::printf("| range | ch | worst at 0 | worst at +0.7 FS | worst at -0.7 FS | within "
-              "1 LSB + 0.5 %% | boards out |\n");
+  std::printf(
+      "| range | ch | worst at 0 | worst at +0.7 FS | worst at -0.7 FS | within "
+      "1 LSB + 0.5 %% | boards out |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
   int points = 0;
   int within = 0;
@@ -158,11 +159,12 @@ void PrintTable(const Statistics& stats) {
                   cell.points ? 100.0 * cell.within / cell.points : 0.0, cell.calibrations_out);
     }
   }
-  std::printf("\nAll points: %d of %d within (%.2f %%); range-and-channel calibrations with a "
-              "point out of tolerance: %d of %d; calibrations judged failed: %d of %d; boards "
-              "not found: %d\n",
-              within, points, points ? 100.0 * within / points : 0.0, out,
-              stats.boards * kRanges * kChannels, stats.failed, stats.boards, stats.absent);
+  std::printf(
+      "\nAll points: %d of %d within (%.2f %%); range-and-channel calibrations with a "
+      "point out of tolerance: %d of %d; calibrations judged failed: %d of %d; boards "
+      "not found: %d\n",
+      within, points, points ? 100.0 * within / points : 0.0, out,
+      stats.boards * kRanges * kChannels, stats.failed, stats.boards, stats.absent);
 }
 
 int SeedCount() {

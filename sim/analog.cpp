@@ -201,8 +201,8 @@ void AnalogModel::ChargeAcInputs(const std::array<ChannelPath, 2>& before, std::
     // Switched to AC with the capacitor empty: at first the whole input passes, then its mean
     // drains away with the coupling's time constant.
     const Signal& input = inputs_[ch];
-    charge.volts = input.VoltsAt(t_ns, generator_) -
-                   input.HighPassedVoltsAt(t_ns, kAcCornerHz, generator_);
+    charge.volts =
+        input.VoltsAt(t_ns, generator_) - input.HighPassedVoltsAt(t_ns, kAcCornerHz, generator_);
     charge.since_ns = t_ns;
     charge.quiet_ns = t_ns + QuietAfter(charge.volts, AcTauNs(), kQuietVolts);
   }
@@ -276,8 +276,7 @@ AnalogModel::ConverterSetup AnalogModel::Setup(int converter_index, int channel_
   setup.front_end = channel_index;
   const double trim_steps = static_cast<int>(trims_[converter_index]) - kTrimNeutral;
   const double trim_gain = 1.0 - kTrimGainPerStep * trim_steps;
-  setup.dac_codes =
-      -kCodesPerFullScale * DacOutput(channel_index + 1, dac_volts_[channel_index]);
+  setup.dac_codes = -kCodesPerFullScale * DacOutput(channel_index + 1, dac_volts_[channel_index]);
   setup.constant = kMidScale + setup.dac_codes + kCodesPerFullScale * kDacZeroVolts +
                    board_.offset_lsb[channel_index][config] * trim_gain +
                    board_.converter_offset_lsb[converter_index] +
@@ -293,8 +292,7 @@ AnalogModel::ConverterSetup AnalogModel::Setup(int converter_index, int channel_
   const double codes_per_stage_volt = kCodesPerFullScale * gain / path.StageFullScale();
   if (path.input == ChannelPath::Input::kReference) {
     const int other = 1 - channel_index;
-    const double reference_codes = codes_per_stage_volt *
-                                   DacOutput(other + 1, dac_volts_[other]) /
+    const double reference_codes = codes_per_stage_volt * DacOutput(other + 1, dac_volts_[other]) /
                                    board_.reference_divider[channel_index];
     setup.constant += reference_codes;
     // The reference comes from a DAC too: it drifts with the DACs' reference.
@@ -322,10 +320,9 @@ double AnalogModel::Steady(const ConverterSetup& setup, std::uint64_t t_ns) cons
   const Signal& input = inputs_[setup.channel];
   const bool charged = setup.ac && t_ns < ac_charge_[setup.channel].quiet_ns;
   if (input.IsSilent() && !charged) return setup.constant;
-  const double volts =
-      setup.ac ? input.HighPassedVoltsAt(t_ns, kAcCornerHz, generator_) +
-                     AcChargeAt(setup.channel, t_ns)
-               : input.VoltsAt(t_ns, generator_);
+  const double volts = setup.ac ? input.HighPassedVoltsAt(t_ns, kAcCornerHz, generator_) +
+                                      AcChargeAt(setup.channel, t_ns)
+                                : input.VoltsAt(t_ns, generator_);
   return setup.constant + setup.slope * volts;
 }
 

@@ -129,9 +129,9 @@ class AnalogModel {
     int channel = -1;    // 0 or 1: whose connector is sampled; -1 none (reference or open)
     bool ac = false;
     double constant = kMidScale;
-    double idle = kMidScale;   // the level with the stage input disconnected (relay bounce)
-    double dac_codes = 0.0;    // the part of the constant the DC-level DACs make
-    double slope = 0.0;        // codes per volt at the connector
+    double idle = kMidScale;  // the level with the stage input disconnected (relay bounce)
+    double dac_codes = 0.0;   // the part of the constant the DC-level DACs make
+    double slope = 0.0;       // codes per volt at the connector
     bool operator==(const ConverterSetup&) const = default;
   };
   // A change on its way: until contact_ns the converter still sees `before`; from contact_ns to

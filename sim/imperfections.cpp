@@ -115,8 +115,8 @@ Imperfections Imperfections::Draw(std::uint64_t seed) {
     board.dac_inl_bow[i] = draw.Between(-kDacInlBowMax, kDacInlBowMax);
     board.dac_inl_s[i] = draw.Between(-kDacInlSMax, kDacInlSMax);
     board.reference_divider[i] =
-        kReferenceDivider * (1.0 + draw.Between(-kReferenceDividerTolerance,
-                                                kReferenceDividerTolerance));
+        kReferenceDivider *
+        (1.0 + draw.Between(-kReferenceDividerTolerance, kReferenceDividerTolerance));
     board.warm_offset_lsb[i] = draw.SignedMagnitude(kWarmOffsetLsbMin, kWarmOffsetLsbMax);
     board.warm_gain[i] = draw.SignedMagnitude(kWarmGainMin, kWarmGainMax);
   }

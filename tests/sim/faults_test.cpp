@@ -118,7 +118,9 @@ Reading ReadBoth(TestBench& bench) {
     }
   }
   const double n = static_cast<double>(record.size());
-  auto rms = [&](int c) { return std::sqrt(std::max(0.0, square[c] / n - sum[c] * sum[c] / n / n)); };
+  auto rms = [&](int c) {
+    return std::sqrt(std::max(0.0, square[c] / n - sum[c] * sum[c] / n / n));
+  };
   return {sum[0] / n, rms(0), sum[1] / n, rms(1)};
 }
 
@@ -148,8 +150,7 @@ TEST(Faults, AnalogFaultsAndASlowBus) {
          EXPECT_NEAR(r.mean1, 208, 0.5);
          bench.clock.WaitUntil(bench.clock.NowNs() + 20'000'000'000ull);
          const Reading later = ReadBoth(bench);
-         EXPECT_NEAR(later.mean1, 208 + 128 * 20 * AnalogModel::kReferenceDriftPerSecond,
-                     0.5);
+         EXPECT_NEAR(later.mean1, 208 + 128 * 20 * AnalogModel::kReferenceDriftPerSecond, 0.5);
        }},
       {"slow-bus=10",
        [](TestBench& bench, const Reading& r) {

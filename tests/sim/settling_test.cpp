@@ -63,14 +63,22 @@ TEST(Settling, ARecordTakenTooSoonReadsWrongAndOneAfterTheWaitReadsRight) {
   };
   const SettlingCase cases[] = {
       // The driver waits 10 ms after each relay update: operate time, bounce, approach.
-      {"relay word 0.8 V -> 8 V", range6,
-       [](BoardPorts& p) { p.WriteRelayWord(simtest::kRange9Word); }, {0, 1 * kMs, 3 * kMs},
+      {"relay word 0.8 V -> 8 V",
+       range6,
+       [](BoardPorts& p) { p.WriteRelayWord(simtest::kRange9Word); },
+       {0, 1 * kMs, 3 * kMs},
        10 * kMs},
       // A DC-level DAC settles within a fraction of a millisecond.
-      {"DC-level DAC -1 V -> -0.5 V", range6, [](BoardPorts& p) { p.WriteDcLevelVolts(1, -0.5); },
-       {0}, 500 * kUs},
+      {"DC-level DAC -1 V -> -0.5 V",
+       range6,
+       [](BoardPorts& p) { p.WriteDcLevelVolts(1, -0.5); },
+       {0},
+       500 * kUs},
       // The driver waits 2 ms after a trim write in the gain search.
-      {"gain trim 127 -> 200", range6, [](BoardPorts& p) { p.WriteGainTrims(200, 127); }, {0},
+      {"gain trim 127 -> 200",
+       range6,
+       [](BoardPorts& p) { p.WriteGainTrims(200, 127); },
+       {0},
        2 * kMs},
   };
   for (const SettlingCase& c : cases) {

@@ -29,7 +29,7 @@ class PortIoAcceptance : public ::testing::Test {
   void SetUp() override {
     platform::SystemClock().Select(platform::ClockKind::kVirtual);
     platform::SystemClock().SetVirtualNs(0);  // the same millisecond phase for the waits each run
-    sim::BoardConfig config;                  // the default board: seed 1, with its imperfections
+    sim::BoardConfig config;  // the default board: seed 1, with its imperfections
     std::string error;
     config.ch1 = *sim::Signal::Parse("sine:freq=1000,amp=0.5", &error);
     board_ = std::make_unique<sim::Board>(config, platform::SystemClock());

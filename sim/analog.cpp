@@ -170,6 +170,7 @@ void AnalogModel::SetFrontEnd(std::uint32_t relay_word, const std::array<double,
   converters_ = Compute();
   settling_ = {};
   ac_charge_ = {};
+  slow_.bucket = ~std::uint64_t{0};  // the slow terms follow the setups
 }
 
 void AnalogModel::SwitchFrontEnd(std::uint32_t relay_word, const std::array<double, 2>& dac_volts,
@@ -243,6 +244,7 @@ void AnalogModel::Apply(Change change, std::uint64_t t_ns) {
     }
     s.quiet_ns = s.rest_ns + QuietAfter(s.amplitude, s.tau_ns, kQuietLsb);
     converters_[c] = next[c];
+    slow_.bucket = ~std::uint64_t{0};  // the slow terms follow the setups
   }
 }
 
@@ -345,8 +347,17 @@ double AnalogModel::Level(int converter_index, std::uint64_t t_ns) const {
 
 const AnalogModel::SlowTerms& AnalogModel::Slow(std::uint64_t t_ns) const {
   const std::uint64_t bucket = t_ns >> kSlowShift;
-  if (bucket == slow_.bucket) return slow_;
+  if (bucket != slow_.bucket) RefreshSlow(bucket);
+  return slow_;
+}
+
+void AnalogModel::RefreshSlow(std::uint64_t bucket) const {
   slow_.bucket = bucket;
+  const double seconds = static_cast<double>(bucket << kSlowShift) * 1e-9;
+  const double warm = 1.0 - std::exp(-seconds / board_.warm_tau_s);
+  const double reference_drift =
+      faults_.drifting_reference ? std::min(kReferenceDriftPerSecond * seconds, kReferenceDriftMax)
+                                 : 0.0;
   const double octave_rms = board_.flicker_lsb_rms / std::sqrt(double{kFlickerOctaves});
   for (int c = 0; c < 2; ++c) {
     double sum = 0.0;
@@ -357,36 +368,32 @@ const AnalogModel::SlowTerms& AnalogModel::Slow(std::uint64_t t_ns) const {
       }
     }
     slow_.flicker[c] = sum * octave_rms;
+    const ConverterSetup& setup = converters_[c];
+    slow_.gain[c] = 1.0;
+    slow_.offset[c] = 0.0;
+    slow_.fault_noise_rms[c] = 0.0;
+    if (setup.front_end < 0) continue;
+    const int ch = setup.front_end;
+    // level + warm offset + (level - 128) * warm gain + DAC part * reference drift.
+    const double gain = warm * board_.warm_gain[ch];
+    slow_.gain[c] = 1.0 + gain;
+    slow_.offset[c] =
+        warm * board_.warm_offset_lsb[ch] - kMidScale * gain + setup.dac_codes * reference_drift;
+    if (faults_.noisy_channel[ch]) slow_.fault_noise_rms[c] = kNoisyChannelLsbRms;
   }
-  const double seconds = static_cast<double>(bucket << kSlowShift) * 1e-9;
-  const double warm = 1.0 - std::exp(-seconds / board_.warm_tau_s);
-  for (int ch = 0; ch < 2; ++ch) {
-    slow_.warm_offset[ch] = warm * board_.warm_offset_lsb[ch];
-    slow_.warm_gain[ch] = warm * board_.warm_gain[ch];
-  }
-  slow_.reference_drift = faults_.drifting_reference
-                              ? std::min(kReferenceDriftPerSecond * seconds, kReferenceDriftMax)
-                              : 0.0;
-  return slow_;
-}
-
-double AnalogModel::Drifted(int converter_index, double level, const SlowTerms& slow) const {
-  const ConverterSetup& setup = converters_[converter_index];
-  if (setup.front_end < 0) return level;
-  const int ch = setup.front_end;
-  return level + slow.warm_offset[ch] + (level - kMidScale) * slow.warm_gain[ch] +
-         setup.dac_codes * slow.reference_drift;
 }
 
 double AnalogModel::AnalogCode(int converter, std::uint64_t t_ns) const {
   const int c = converter - 1;
-  return Drifted(c, Level(c, t_ns), Slow(t_ns));
+  const SlowTerms& slow = Slow(t_ns);
+  return Level(c, t_ns) * slow.gain[c] + slow.offset[c];
 }
 
 std::uint8_t AnalogModel::Quantize(int converter_index, double level) const {
   const std::array<double, kCodeCount + 1>& transitions = board_.transition_lsb[converter_index];
+  // The nearest ideal code (truncation is rounding here: the argument is never below -0.5).
   const double x = std::clamp(level, -1.0, double{kCodeCount});
-  int code = static_cast<int>(std::clamp(std::floor(x + 0.5), 0.0, double{kCodeCount - 1}));
+  int code = std::min(static_cast<int>(x + 0.5), kCodeCount - 1);
   // Transitions lie within half an LSB of their ideal place: one step at most.
   if (x < transitions[code]) {
     --code;
@@ -400,15 +407,13 @@ std::uint8_t AnalogModel::Convert(int converter, std::uint64_t t_ns) const {
   if (converter == 2 && faults_.dead_converter2) return kMidScale;
   const int c = converter - 1;
   const SlowTerms& slow = Slow(t_ns);
-  double level = Drifted(c, Level(c, t_ns), slow) + slow.flicker[c];
+  double level = Level(c, t_ns) * slow.gain[c] + slow.offset[c] + slow.flicker[c];
   if (board_.noise_lsb_rms != 0.0) {
     level += board_.noise_lsb_rms *
              UnitGaussian(NoiseBits(noise_key_ + static_cast<std::uint64_t>(converter), t_ns));
   }
-  const int front_end = converters_[c].front_end;
-  if (front_end >= 0 && faults_.noisy_channel[front_end]) {
-    level += kNoisyChannelLsbRms *
-             UnitGaussian(NoiseBits(noise_key_ ^ kFaultNoiseKey ^ front_end, t_ns));
+  if (slow.fault_noise_rms[c] != 0.0) {
+    level += slow.fault_noise_rms[c] * UnitGaussian(NoiseBits(noise_key_ ^ kFaultNoiseKey, t_ns));
   }
   return Quantize(c, level);
 }

@@ -151,13 +151,14 @@ class AnalogModel {
     std::uint64_t since_ns = 0;
     std::uint64_t quiet_ns = 0;
   };
-  // What varies slowly, per 16 us of board time: 1/f noise, warm-up drift, reference drift.
+  // What varies slowly, per 16 us of board time: 1/f noise, warm-up drift, reference drift,
+  // folded per converter into level * gain + offset for the converter's present setup.
   struct SlowTerms {
     std::uint64_t bucket = ~std::uint64_t{0};
-    std::array<double, 2> flicker{};      // per converter, LSB
-    std::array<double, 2> warm_offset{};  // per channel, LSB
-    std::array<double, 2> warm_gain{};    // per channel, relative
-    double reference_drift = 0.0;         // relative
+    std::array<double, 2> gain{1.0, 1.0};
+    std::array<double, 2> offset{};   // drift, LSB
+    std::array<double, 2> flicker{};  // LSB
+    std::array<double, 2> fault_noise_rms{};
   };
   enum class Change : std::uint8_t { kRelay, kDac, kTrim };
 
@@ -170,7 +171,7 @@ class AnalogModel {
   double Level(int converter_index, std::uint64_t t_ns) const;
   double AcChargeAt(int channel_index, std::uint64_t t_ns) const;
   const SlowTerms& Slow(std::uint64_t t_ns) const;
-  double Drifted(int converter_index, double level, const SlowTerms& slow) const;
+  void RefreshSlow(std::uint64_t bucket) const;
   std::uint8_t Quantize(int converter_index, double level) const;
 
   Imperfections board_;

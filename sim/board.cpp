@@ -35,15 +35,16 @@ Board::Board(const BoardConfig& config, platform::Clock& clock)
   analog_.SetInputs(Keyed(config.ch1, config.seed, kStreamCh1),
                     Keyed(config.ch2, config.seed, kStreamCh2),
                     Keyed(config.external, config.seed, kStreamExternal));
-  analog_.SetDeadConverter2(config.faults.dead_converter2);
+  analog_.SetFaults(config.faults);
   analog_.SetFrontEnd(bus_.RelayWord(), {bus_.DcLevelDacVolts(1), bus_.DcLevelDacVolts(2)},
                       {bus_.GainTrim(1), bus_.GainTrim(2)});
   recorder_.SetSampleClock(time_base_.CurrentSampleClock(), origin_ns_);
 }
 
 bool Board::BeginAccess(std::uint16_t port, std::uint16_t* offset) {
-  // Every access is a bus cycle, whether or not anything answers it.
-  clock_.Advance(platform::kPortAccessNs);
+  // Every access is a bus cycle, whether or not anything answers it; a slow bus stretches it.
+  clock_.Advance(config_.faults.bus_access_ns != 0 ? config_.faults.bus_access_ns
+                                                   : platform::kPortAccessNs);
   ++port_accesses_;
   if (config_.faults.absent) return false;
   if (config_.faults.unplug_after && port_accesses_ > *config_.faults.unplug_after) return false;
@@ -161,8 +162,15 @@ void Board::WriteUnit(int unit, std::uint8_t value) {
 
 void Board::WriteFrontEndBus(std::uint8_t lines) {
   if (!bus_.Write(lines)) return;
-  analog_.SetFrontEnd(bus_.RelayWord(), {bus_.DcLevelDacVolts(1), bus_.DcLevelDacVolts(2)},
-                      {bus_.GainTrim(1), bus_.GainTrim(2)});
+  analog_.SwitchFrontEnd(bus_.RelayWord(), {bus_.DcLevelDacVolts(1), bus_.DcLevelDacVolts(2)},
+                         {bus_.GainTrim(1), bus_.GainTrim(2)}, InputTime(Now()));
+}
+
+void Board::Rewire(const Signal& ch1, const Signal& ch2) {
+  config_.ch1 = ch1;
+  config_.ch2 = ch2;
+  analog_.Rewire(Keyed(ch1, config_.seed, kStreamCh1), Keyed(ch2, config_.seed, kStreamCh2),
+                 InputTime(Now()));
 }
 
 void Board::TimeBaseChanged() {

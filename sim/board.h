@@ -91,6 +91,9 @@ class Board final : public platform::PortBackend, private SampleSource {
   }
   const AnalogModel& Analog() const { return analog_; }
 
+  // Moves the probes: what is wired to the two inputs from now on (the board keeps running).
+  void Rewire(const Signal& ch1, const Signal& ch2);
+
  private:
   SampleCodes Convert(std::uint64_t t1_ns, std::uint64_t t2_ns) override;
 

@@ -6,6 +6,30 @@ namespace vm316::sim {
 namespace {
 
 constexpr std::string_view kUnplugAfter = "unplug-after=";
+constexpr std::string_view kStuckRelay = "stuck-relay=";
+constexpr std::string_view kSlowBus = "slow-bus=";
+constexpr std::uint64_t kRelayBits = 20;
+constexpr std::uint64_t kSlowBusDefaultUs = 10;
+constexpr std::uint64_t kSlowBusMaxUs = 1000;
+constexpr std::uint64_t kNsPerUs = 1000;
+constexpr const char* kFaultList =
+    " (faults: absent, no-driver, stuck-busy, dead-converter2, unplug-after=N, stuck-relay=BIT, "
+    "noisy-ch1, noisy-ch2, dead-ch1, dead-ch2, drifting-reference, slow-bus[=US])";
+
+// A whole number in min..max after a prefix; false (and *error) when it is not.
+bool ParseCount(std::string_view name, std::string_view prefix, std::uint64_t min,
+                std::uint64_t max, std::uint64_t* value, std::string* error) {
+  const std::string_view count = name.substr(prefix.size());
+  const char* end = count.data() + count.size();
+  const auto [ptr, ec] = std::from_chars(count.data(), end, *value);
+  if (count.empty() || ec != std::errc() || ptr != end || *value < min || *value > max) {
+    *error = std::string(prefix.substr(0, prefix.size() - 1)) + " needs a whole number from " +
+             std::to_string(min) + " to " + std::to_string(max) + ", got '" + std::string(count) +
+             "'";
+    return false;
+  }
+  return true;
+}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -23,6 +47,24 @@ std::string Apply(std::string_view name, FaultSet& faults) {
     faults.stuck_busy = true;
   } else if (name == "dead-converter2") {
     faults.dead_converter2 = true;
+  } else if (name == "noisy-ch1" || name == "noisy-ch2") {
+    faults.noisy_channel[name.back() - '1'] = true;
+  } else if (name == "dead-ch1" || name == "dead-ch2") {
+    faults.dead_channel[name.back() - '1'] = true;
+  } else if (name == "drifting-reference") {
+    faults.drifting_reference = true;
+  } else if (name == "slow-bus") {
+    faults.bus_access_ns = kSlowBusDefaultUs * kNsPerUs;
+  } else if (name.starts_with(kSlowBus)) {
+    std::uint64_t us = 0;
+    std::string error;
+    if (!ParseCount(name, kSlowBus, 1, kSlowBusMaxUs, &us, &error)) return error;
+    faults.bus_access_ns = us * kNsPerUs;
+  } else if (name.starts_with(kStuckRelay)) {
+    std::uint64_t bit = 0;
+    std::string error;
+    if (!ParseCount(name, kStuckRelay, 0, kRelayBits - 1, &bit, &error)) return error;
+    faults.stuck_relays |= 1u << bit;
   } else if (name.starts_with(kUnplugAfter)) {
     const std::string_view count = name.substr(kUnplugAfter.size());
     std::uint64_t value = 0;
@@ -33,8 +75,7 @@ std::string Apply(std::string_view name, FaultSet& faults) {
     }
     faults.unplug_after = value;
   } else {
-    return "unknown fault '" + std::string(name) +
-           "' (faults: absent, no-driver, stuck-busy, dead-converter2, unplug-after=N)";
+    return "unknown fault '" + std::string(name) + "'" + kFaultList;
   }
   return {};
 }

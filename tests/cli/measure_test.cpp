@@ -61,7 +61,9 @@ TEST_F(MeasureTest, CsvHoldsTheSettingsAndEverySample) {
   const std::optional<double> frequency = RecoveredFrequency(ch1, 1e6);
   ASSERT_TRUE(frequency.has_value());
   EXPECT_NEAR(*frequency, 1000.0, 5.0);
-  EXPECT_NEAR(Mean(csv.Column(2)), -0.3, 0.3 * 0.01 + kStep08);
+  // 0.8 V has its gain calibrated at a quarter of full scale: within 3 % (the calibration's
+  // statistics in docs/).
+  EXPECT_NEAR(Mean(csv.Column(2)), -0.3, 0.3 * 0.03 + kStep08);
 }
 
 TEST_F(MeasureTest, TheRecordStartsAtTheTriggerHalfWayUpTheSignal) {

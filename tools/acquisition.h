@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "options.h"
@@ -29,6 +30,13 @@ class BoardTime {
   std::chrono::steady_clock::time_point start_;
   double waited_ = 0.0;
 };
+
+// The slowest rate the board's divider chain reaches: 40 kHz / 65535.
+inline constexpr double kMinSampleRate = 40000.0 / 65535.0;
+
+// Sets the square-wave output (0: off) and returns the frequency obtained; a frequency
+// outside what the output makes is refused with its limits. Throws CliError.
+std::uint32_t SetGenerator(double frequency);
 
 class Acquisition {
  public:
@@ -56,7 +64,9 @@ class Acquisition {
 
  private:
   void SelectChannels();
+  void FitToTime();
   void ApplyTimeBase();
+  std::pair<double, double> RangeLimits() const;
   std::uint32_t PostSamples() const;
   void ApplyChannel(int channel);
   void ApplyTriggerSource(std::uint8_t source);
@@ -79,6 +89,7 @@ class Acquisition {
   double achieved_rate_ = 0.0;
   std::optional<double> asked_rate_;
   bool settled_ = false;
+  TriggerState trigger_state_ = TriggerState::kUnknown;  // of the last record taken
   // The trigger level in volts of each channel, as asked or as found; the sensitivity it was
   // set on.
   std::array<std::optional<double>, kChannelCount> trigger_levels_;

@@ -128,6 +128,27 @@ bool CalibrationCurrent(const std::filesystem::path& directory) {
          modified->tm_mday == today.tm_mday;
 }
 
+bool WriteStandInCalibration(const std::filesystem::path& directory,
+                             const std::filesystem::path& scratch) {
+  const CalibrationState state = ReadCalibrationState(directory);
+  std::vector<char> gains(kGainTrimFileSize, 0);
+  std::vector<char> offsets(kOffsetFileSize, 0);  // 0.0 in every entry
+  for (std::size_t at = 0; at < gains.size(); at += 4) gains[at] = kNeutralTrim;
+  if (state.tables) {
+    std::ifstream gain_in(directory / kGainTrimFile, std::ios::binary);
+    std::ifstream offset_in(directory / kOffsetFile, std::ios::binary);
+    gain_in.read(gains.data(), static_cast<std::streamsize>(gains.size()));
+    offset_in.read(offsets.data(), static_cast<std::streamsize>(offsets.size()));
+  }
+  for (const auto& [name, bytes] : {std::pair{kGainTrimFile, &gains}, {kOffsetFile, &offsets}}) {
+    std::ofstream out(scratch / name, std::ios::binary | std::ios::trunc);
+    out.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
+    out.close();
+    if (!out) return false;
+  }
+  return true;
+}
+
 CalibrationState ReadCalibrationState(const std::filesystem::path& directory) {
   CalibrationState state;
   state.directory = directory;
@@ -160,11 +181,13 @@ std::string DescribeCalibration(const CalibrationState& state, bool full_tables)
   file_line(kGainTrimFile, "gain trims", state.gain_file, kGainTrimFileSize);
   file_line(kOffsetFile, "offset corrections", state.offset_file, kOffsetFileSize);
   if (!state.gain_file.present) {
-    out += "  state        none yet: the next start calibrates\n";
+    out += "  state        none yet: the next start calibrates (on real hardware, after asking)\n";
   } else if (state.current) {
     out += "  state        current: made today, reloaded at every start today\n";
   } else {
-    out += "  state        out of date: the next start calibrates anew\n";
+    out +=
+        "  state        out of date: the next start calibrates anew (on real hardware, after "
+        "asking)\n";
   }
   if (state.tables) {
     out += SummaryLine(*state.tables);

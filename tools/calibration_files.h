@@ -42,6 +42,12 @@ struct CalibrationState {
 // reloads both files instead of calibrating.
 bool CalibrationCurrent(const std::filesystem::path& directory);
 
+// Writes a pair of calibration files into `scratch` for a bring-up that must not calibrate:
+// copies of those in `directory` when both are complete, else neutral tables (trims 127,
+// offsets 0). False when they cannot be written.
+bool WriteStandInCalibration(const std::filesystem::path& directory,
+                             const std::filesystem::path& scratch);
+
 CalibrationState ReadCalibrationState(const std::filesystem::path& directory);
 
 // A few lines for `info` and `calibrate`: the files, their date, the trims and offsets per row

@@ -25,8 +25,8 @@ constexpr const char* kClearScreen = "\x1b[2J";
 constexpr const char* kHome = "\x1b[H";
 constexpr const char* kClearToEnd = "\x1b[J";
 constexpr const char* kClearToLineEnd = "\x1b[K";
-// On the virtual clock the pump is asked for one acquisition-timer interval at a time, so the
-// time the host counts stays close to the board's.
+// Between frames the library's messages are dispatched in slices: on the virtual clock one
+// acquisition-timer interval at a time, so the time the host counts stays close to the board's.
 constexpr std::uint32_t kTimerIntervalMs = 6;
 constexpr std::uint32_t kMaxRealPumpMs = 20;
 
@@ -54,8 +54,11 @@ void PrintRecord(const Record& record, const PlotStyle& style) {
 
 void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) {
   const SampleUnit unit = outputs.raw ? SampleUnit::kRawCodes : SampleUnit::kVolts;
+  const CsvMetadata metadata = outputs.no_metadata ? CsvMetadata::kNone : CsvMetadata::kComments;
   if (!outputs.csv_path.empty()) {
-    WriteCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, unit);
+    WriteCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, unit, metadata);
+  } else if (outputs.raw) {
+    WriteCsv(std::cout, record, SampleUnit::kRawCodes, metadata);
   }
   if (!outputs.svg_path.empty()) {
     WriteSvgFile(NumberedPath(outputs.svg_path, index, outputs.count), record,
@@ -100,14 +103,6 @@ class LiveScreen {
   bool terminal_;
 };
 
-// Buffers that never changed since the acquisition started hold no record of it yet.
-bool SameSamples(const Record& a, const Record& b) {
-  for (int channel = 0; channel < kChannelCount; ++channel) {
-    if (a.channels[channel].raw != b.channels[channel].raw) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string NumberedPath(const std::string& path, int index, int count) {
@@ -129,17 +124,17 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
   session.Open();
   Acquisition board(session, acquisition);
   board.Configure();
-  // A CSV or raw listing on stdout replaces the plot there.
-  const bool samples_on_stdout =
-      outputs.csv_path == "-" || (outputs.raw && outputs.csv_path.empty());
+  // A CSV, a raw listing or an SVG on stdout replaces the plot there.
+  const bool file_on_stdout = outputs.csv_path == "-" || outputs.svg_path == "-" ||
+                              (outputs.raw && outputs.csv_path.empty());
   const PlotStyle style = ForTerminal(outputs.plot);
   for (int index = 1; index <= outputs.count; ++index) {
     const Record record = board.Capture();
     WriteFiles(record, outputs, index);
-    if (samples_on_stdout) {
-      if (outputs.csv_path.empty()) WriteCsv(std::cout, record, SampleUnit::kRawCodes);
-      continue;
+    if (record.trigger_state == TriggerState::kForced) {
+      session.Note("no trigger within the time-out: the record was forced (Auto)");
     }
+    if (file_on_stdout) continue;
     if (outputs.count == 1) {
       PrintRecord(record, style);
     } else if (index == outputs.count) {
@@ -159,39 +154,37 @@ int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisitio
   session.Open();
   Acquisition board(session, acquisition);
   board.Configure();
-  board.StartContinuous();
-  const Record before = board.Latest();
   const PlotStyle style = ForTerminal(watch.plot);
-  // A record that has not come after its own length, the time-out and a second is shown as it
-  // is: a flat input may give the same samples every time.
-  const double first_record_by = board.RecordSeconds() + acquisition.timeout_ms / 1000.0 + 1.0;
   LiveScreen screen(StdoutIsTerminal());
-
+  // One record per frame, each taken in the block style: only there does the host see the
+  // trigger status before it forces the trigger, so that each frame says Trig'd or Auto.
   BoardTime time(session.virtual_clock());
-  bool seen_record = false;
   int frames = 0;
+  int forced = 0;
   while (!Interrupted()) {
-    const double until = time.Elapsed() + watch.interval_ms / 1000.0;
+    const double frame_start = time.Elapsed();
+    Record record;
+    try {
+      record = board.Capture();
+    } catch (const CliError& error) {
+      if (error.code() == ExitCode::kInterrupted) break;
+      throw;
+    }
+    ++frames;
+    if (record.trigger_state == TriggerState::kForced) ++forced;
+    screen.BeginFrame();
+    screen.Print(RenderPlot(record, style) + "\n" +
+                 RenderStatistics(record, RecordStatistics(record)));
+    screen.Print("watch: " + FormatDuration(time.Elapsed()) + ", frame " + std::to_string(frames) +
+                 " " + TriggerStateMark(record.trigger_state) + " (" + std::to_string(forced) +
+                 " of " + std::to_string(frames) + " forced); Ctrl-C stops\n");
+    screen.EndFrame();
+    if (watch.frames > 0 && frames >= watch.frames) break;
+    const double until = frame_start + watch.interval_ms / 1000.0;
     while (time.Elapsed() < until && !Interrupted()) {
       time.Pump(session.virtual_clock() ? kTimerIntervalMs : kMaxRealPumpMs);
     }
-    if (Interrupted()) break;
-    const Record record = board.Latest();
-    seen_record = seen_record || !SameSamples(record, before) || time.Elapsed() > first_record_by;
-    screen.BeginFrame();
-    if (seen_record) {
-      screen.Print(RenderPlot(record, style) + "\n" +
-                   RenderStatistics(record, RecordStatistics(record)));
-    } else {
-      screen.Print("waiting for the first record ...\n");
-    }
-    ++frames;
-    screen.Print("watch: " + FormatDuration(time.Elapsed()) + ", frame " + std::to_string(frames) +
-                 "; Ctrl-C stops\n");
-    screen.EndFrame();
-    if (watch.frames > 0 && frames >= watch.frames) break;
   }
-  board.StopContinuous();
   session.Close();
   return static_cast<int>(ExitCode::kOk);
 }

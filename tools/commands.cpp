@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "acquisition.h"
 #include "calibration_files.h"
 #include "errors.h"
 #include "session.h"
@@ -13,8 +14,6 @@
 namespace vm316::cli {
 namespace {
 
-// The slowest rate the board's divider chain reaches: 40 kHz / 65535.
-constexpr double kMinSampleRate = 40000.0 / 65535.0;
 constexpr int kListSize = 20;  // the capability lists of the interface hold 20 entries
 
 void Row(const char* name, const std::string& value) {
@@ -72,7 +71,7 @@ void PrintBoard() {
 
 int RunInfo(const BackendOptions& backend, bool full_tables) {
   Session session(backend, ClockUse::kInstant);
-  const std::uint16_t status = session.TryOpen();
+  const std::uint16_t status = session.TryOpen(Session::Calibration::kNever);
   Row("backend",
       session.simulated() ? "simulated board (no hardware needed)" : "real hardware (port I/O)");
   Row("clock", session.virtual_clock() ? "virtual (waits cost no time)" : "real");
@@ -107,14 +106,12 @@ int RunCalibrate(const BackendOptions& backend) {
 int RunGenerator(const BackendOptions& backend, double frequency) {
   Session session(backend, ClockUse::kInstant);
   session.Open();
-  std::uint32_t hz = static_cast<std::uint32_t>(frequency + 0.5);
-  const std::string asked = frequency == 0.0 ? "off" : FormatQuantityShort(frequency, "Hz", 6);
-  CheckSetting(SetSquareWaveGenFrequency(&hz), "the square-wave output", asked,
-               "100 Hz to 100 kHz, or off");
+  const std::uint32_t hz = SetGenerator(frequency);
+  const std::string asked = frequency == 0.0 ? "off" : FormatFrequency(frequency, true);
   if (hz == 0) {
     std::printf("square-wave output: off\n");
   } else {
-    std::printf("square-wave output: %s", FormatQuantityShort(hz, "Hz", 6).c_str());
+    std::printf("square-wave output: %s", FormatFrequency(hz, true).c_str());
     if (frequency != hz) std::printf(" (asked for %s)", asked.c_str());
     std::printf("\n");
   }

@@ -10,14 +10,18 @@ namespace vm316::cli {
 
 struct MeasureOutputs {
   int count = 1;
-  std::string csv_path;  // absolute, or "-" for stdout; empty: none
-  std::string svg_path;  // absolute; empty: none
-  bool raw = false;      // raw sample codes instead of volts
+  std::string csv_path;      // absolute, or "-" for stdout; empty: none
+  std::string svg_path;      // absolute, or "-" for stdout; empty: none
+  bool raw = false;          // raw sample codes instead of volts
+  bool no_metadata = false;  // CSV without the comment lines
   PlotStyle plot;
 };
 
+inline constexpr double kMinWatchIntervalMs = 10.0;
+inline constexpr double kMaxWatchIntervalMs = 60000.0;
+
 struct WatchOptions {
-  int interval_ms = 200;
+  double interval_ms = 200.0;
   int frames = 0;  // 0: until Ctrl-C
   PlotStyle plot;
 };

@@ -24,6 +24,15 @@ void WriteSettings(std::ostream& out, const Record& record) {
   out << "# samples: " << record.length << "\n";
   out << "# pre_trigger_samples: " << record.pre_samples << "\n";
   out << "# trigger: " << record.trigger << "\n";
+  out << "# trigger_state: " << TriggerStateKey(record.trigger_state) << "\n";
+  std::string over_range;
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (!trace.recorded || !trace.OverRange()) continue;
+    over_range += (over_range.empty() ? "ch" : ", ch") + std::to_string(channel + 1);
+  }
+  // A clipped channel's samples show the edge of the range's window, not the signal.
+  out << "# over_range: " << (over_range.empty() ? "none" : over_range) << "\n";
   for (int channel = 0; channel < kChannelCount; ++channel) {
     const ChannelRecord& trace = record.channels[channel];
     if (!trace.recorded) continue;
@@ -35,8 +44,8 @@ void WriteSettings(std::ostream& out, const Record& record) {
 
 }  // namespace
 
-void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit) {
-  WriteSettings(out, record);
+void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetadata metadata) {
+  if (metadata == CsvMetadata::kComments) WriteSettings(out, record);
   out << "time_s";
   for (int channel = 0; channel < kChannelCount; ++channel) {
     if (!record.channels[channel].recorded) continue;
@@ -57,15 +66,16 @@ void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit) {
   }
 }
 
-void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit) {
+void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit,
+                  CsvMetadata metadata) {
   if (path == "-") {
-    WriteCsv(std::cout, record, unit);
+    WriteCsv(std::cout, record, unit, metadata);
     std::cout.flush();
     return;
   }
   std::ofstream file(path, std::ios::out | std::ios::trunc);
   if (!file) throw CliError(ExitCode::kFailure, "cannot write " + path);
-  WriteCsv(file, record, unit);
+  WriteCsv(file, record, unit, metadata);
   file.close();
   if (!file) throw CliError(ExitCode::kFailure, "cannot write " + path);
 }

@@ -11,9 +11,15 @@ namespace vm316::cli {
 
 enum class SampleUnit { kVolts, kRawCodes };
 
-void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit);
+// With comment lines ("# key: value", read by pandas with comment='#'), or bare: the header
+// line and the rows, for csv.DictReader and spreadsheet imports.
+enum class CsvMetadata { kComments, kNone };
+
+void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit,
+              CsvMetadata metadata = CsvMetadata::kComments);
 
 // Writes to a file ("-" is stdout); throws CliError when the file cannot be written.
-void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit);
+void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit,
+                  CsvMetadata metadata = CsvMetadata::kComments);
 
 }  // namespace vm316::cli

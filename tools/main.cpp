@@ -1,6 +1,7 @@
 // vm316: the oscilloscope board from a terminal. The command line is read here; the
 // subcommands live in commands.cpp and capture_commands.cpp.
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,9 @@
 #include "errors.h"
 #include "interrupt.h"
 #include "options.h"
+#include "signal_spec.h"
+#include "terminal_plot.h"
+#include "units.h"
 #ifdef VM316_WITH_SERVE
 #include "serve.h"
 #include "serve_access.h"
@@ -33,12 +37,6 @@ CLI::Validator Checked(Parser parser, const std::string& name) {
       "", name);
 }
 
-// A CLI11 check whose description stays out of the help, which says the limits in words.
-CLI::Validator Quiet(CLI::Validator validator) {
-  validator.description("");
-  return validator;
-}
-
 template <typename Apply>
 CLI::Validator CheckedAssignment(Apply apply, const std::string& name) {
   return Checked(
@@ -53,34 +51,55 @@ CLI::Validator CheckedAssignment(Apply apply, const std::string& name) {
 struct AcquisitionText {
   std::string channels = "12";
   std::string rate = "100k";
-  std::uint32_t length = 1000;
-  std::optional<std::uint32_t> post;
+  std::string length = "1000";
+  std::string post;
+  std::string time;
   std::vector<std::string> ranges, couplings, dc_levels;
   std::string trigger;
   std::string hysteresis;
   std::string timeout = "1000";
   std::string style = "auto";
   std::string generator;
-  int width = 72;
-  int height = 16;
+  std::string width = std::to_string(kDefaultPlotWidth);
+  std::string height = std::to_string(kDefaultPlotHeight);
 };
+
+CLI::Validator Bounded(std::uint64_t min, std::uint64_t max, const std::string& what) {
+  return Checked(
+      [min, max, what](std::string_view text, std::string* error) {
+        return ParseBoundedCount(text, min, max, what, error);
+      },
+      "N");
+}
+
+CLI::Validator Samples() {
+  return Checked(ParseSamples, "N");
+}
 
 void AddAcquisitionOptions(CLI::App* command, AcquisitionText& text, bool with_style) {
   command->add_option("--channels", text.channels, "channels to record: 1, 2 or 12")
       ->check(Checked(ParseChannelMask, "CHANNELS"))
       ->type_name("1|2|12")
       ->capture_default_str();
-  command->add_option("--rate", text.rate, "sample rate in Hz, with k or M (100k, 2.5M)")
+  command->add_option("--rate", text.rate, "sample rate (100k, 2.5MHz; 0.61 Hz .. 20 MHz)")
       ->check(Checked(ParseRate, "RATE"))
       ->type_name("HZ")
       ->capture_default_str();
-  command->add_option("--length", text.length, "record length in samples (2 .. 32760)")
+  command->add_option("--length", text.length, "record length in samples (2 .. 32760, 10k)")
+      ->check(Samples())
       ->type_name("N")
       ->capture_default_str();
   command
+      ->add_option("--time", text.time,
+                   "capture this long (10ms, 2s): the length follows from the rate, or the rate "
+                   "from the length when both cannot be met")
+      ->check(
+          Checked([](std::string_view t, std::string* e) { return ParseTime(t, 1.0, e); }, "TIME"))
+      ->type_name("TIME");
+  command
       ->add_option("--post", text.post,
-                   "samples after the trigger (default: all; the board records from the arm on, so "
-                   "earlier samples are real only when the trigger comes late enough)")
+                   "samples after the trigger (default: 90 % of the record, a tenth before it)")
+      ->check(Samples())
       ->type_name("N");
   command->add_option("--range", text.ranges, "full scale of a channel, or auto (repeatable)")
       ->check(CheckedAssignment(ApplyRange, "RANGE"))
@@ -99,42 +118,42 @@ void AddAcquisitionOptions(CLI::App* command, AcquisitionText& text, bool with_s
                    "(default: the first channel, rising, half way up the signal)")
       ->check(Checked(ParseTrigger, "TRIGGER"))
       ->type_name("SOURCE[:rising|falling][:LEVEL]");
-  command->add_option("--hysteresis", text.hysteresis, "trigger hysteresis in volts")
+  command->add_option("--hysteresis", text.hysteresis, "trigger hysteresis in volts (0.1, 50mV)")
       ->check(Checked(ParseVolts, "VOLTS"))
       ->type_name("VOLTS");
   command
       ->add_option("--timeout", text.timeout,
-                   "force the trigger after this many milliseconds, or none")
+                   "force the trigger after this long (1000 for ms, 2s, 500ms), or none")
       ->check(Checked(ParseTimeout, "TIMEOUT"))
-      ->type_name("MS|none")
+      ->type_name("TIME|none")
       ->capture_default_str();
   if (with_style) {
     command
         ->add_option("--style", text.style,
-                     "blocking (StartMeasurement), block (ADC_Start, ADC_Ready, ADC_GetData) "
-                     "or auto (block for long captures)")
+                     "block (ADC_Start, ADC_Triggered, ADC_Ready, ADC_GetData; the default, "
+                     "auto) or blocking (StartMeasurement, which cannot say Trig'd or Auto)")
         ->check(Checked(ParseStyle, "STYLE"))
         ->type_name("blocking|block|auto")
         ->capture_default_str();
   }
   command
       ->add_option("--generator", text.generator,
-                   "square-wave output during the run (default on the simulated board: "
-                   "1 kHz when an input is wired to it)")
+                   "square-wave output during the run, 100 Hz .. 100 kHz, or off (default on "
+                   "the simulated board: 1 kHz when an input is wired to it)")
       ->check(Checked(ParseGeneratorFrequency, "HZ"))
       ->type_name("HZ|off");
   command
       ->add_option("--width", text.width,
                    "plot width in characters (" + std::to_string(kMinPlotWidth) + " .. " +
                        std::to_string(kMaxPlotWidth) + ")")
-      ->check(Quiet(CLI::Range(kMinPlotWidth, kMaxPlotWidth)))
+      ->check(Bounded(kMinPlotWidth, kMaxPlotWidth, "the plot width"))
       ->type_name("N")
       ->capture_default_str();
   command
       ->add_option("--height", text.height,
                    "plot height in lines (" + std::to_string(kMinPlotHeight) + " .. " +
                        std::to_string(kMaxPlotHeight) + ")")
-      ->check(Quiet(CLI::Range(kMinPlotHeight, kMaxPlotHeight)))
+      ->check(Bounded(kMinPlotHeight, kMaxPlotHeight, "the plot height"))
       ->type_name("N")
       ->capture_default_str();
 }
@@ -148,8 +167,9 @@ AcquisitionOptions ToAcquisition(const AcquisitionText& text) {
   AcquisitionOptions options;
   options.channel_mask = Parsed<int>(ParseChannelMask, text.channels);
   options.rate = Parsed<double>(ParseRate, text.rate);
-  options.length = text.length;
-  options.post = text.post;
+  options.length = Parsed<std::uint32_t>(ParseSamples, text.length);
+  if (!text.post.empty()) options.post = Parsed<std::uint32_t>(ParseSamples, text.post);
+  if (!text.time.empty()) options.time = ParseTime(text.time, 1.0, nullptr);
   for (const std::string& range : text.ranges) ApplyRange(range, options.channels, nullptr);
   for (const std::string& coupling : text.couplings) {
     ApplyCoupling(coupling, options.channels, nullptr);
@@ -169,6 +189,10 @@ AcquisitionOptions ToAcquisition(const AcquisitionText& text) {
   return options;
 }
 
+int Count(const std::string& text) {
+  return static_cast<int>(*ParseWholeNumber(text));
+}
+
 // Output files are named from where the user stands, before the host enters its state
 // directory.
 std::string Absolute(const std::string& path) {
@@ -183,24 +207,56 @@ CLI::App* ParsedSubcommand(CLI::App& app) {
   return nullptr;
 }
 
+std::string SeeHelp(const CLI::App* command) {
+  return command != nullptr ? "see `vm316 " + command->get_name() + " --help`"
+                            : std::string("see `vm316 --help`");
+}
+
+// One line that names the option and what it takes, then where the whole usage is.
+int UsageError(const CLI::App* command, const std::string& message) {
+  std::fprintf(stderr, "vm316: %s\n%s\n", message.c_str(), SeeHelp(command).c_str());
+  return static_cast<int>(ExitCode::kUsage);
+}
+
 int Usage(CLI::App& app, const CLI::ParseError& error) {
   if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
   CLI::App* command = ParsedSubcommand(app);
-  const std::vector<std::string> unknown = app.remaining();
-  if (command == nullptr && !unknown.empty()) {
-    // CLI11 reports a missing subcommand before the word it did not know.
-    std::fprintf(stderr, "vm316: unknown subcommand \"%s\"\n\n", unknown.front().c_str());
-  } else {
-    std::fprintf(stderr, "vm316: %s\n\n", error.what());
+  std::string message = error.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+    std::vector<std::string> unexpected =
+        command != nullptr ? command->remaining() : app.remaining();
+    if (unexpected.empty()) unexpected = app.remaining();
+    const std::string word = unexpected.empty() ? message : unexpected.front();
+    if (command == nullptr && !word.starts_with("-")) {
+      message = "unknown subcommand \"" + word + "\" (info, measure, watch, calibrate, generator)";
+    } else if (word.starts_with("-")) {
+      message = "unknown option " + word;
+    } else {
+      message = "unexpected argument \"" + word + "\"";
+    }
+  } else if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    message = message.substr(0, message.find(':')) + " needs a value";
+  } else if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && command != nullptr) {
+    message = message.substr(0, message.find(' ')) + " must be given";
+  } else if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    const std::vector<std::string> unknown = app.remaining();
+    message = unknown.empty()
+                  ? "a subcommand is needed: info, measure, watch, calibrate or generator"
+                  : "unknown subcommand \"" + unknown.front() +
+                        "\" (info, measure, watch, calibrate, generator)";
   }
-  std::fprintf(stderr, "%s",
-               command != nullptr ? command->help("vm316").c_str() : app.help().c_str());
-  return static_cast<int>(ExitCode::kUsage);
+  // An option of vm316 itself (--port, --sim-ch1, ...) is in the top-level help.
+  const std::string name = message.substr(0, message.find_first_of(": "));
+  if (command != nullptr && name.starts_with("--") && app.get_option_no_throw(name) != nullptr) {
+    command = nullptr;
+  }
+  return UsageError(command, message);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseMicroSign(LocaleTakesUtf8());
   CLI::App app{
       "vm316: the two-channel 20 MHz oscilloscope board from a terminal.\n"
       "Without --port the simulated board is used, with channel 1 on the board's "
@@ -211,7 +267,7 @@ int main(int argc, char** argv) {
       "\nExamples:\n"
       "  vm316 measure                          the demonstration: a record in the terminal\n"
       "  vm316 measure -o cap.csv --svg cap.svg  the same, saved as CSV and drawn as SVG\n"
-      "  vm316 measure --sim-ch1 sine:freq=1000,amp=0.5 --range 1=0.8 --rate 1M\n"
+      "  vm316 measure --sim-ch1 sine:freq=1k,amp=0.5 --range 1=0.8 --rate 1M\n"
       "  vm316 watch                            live, until Ctrl-C\n"
       "  vm316 info                             board, limits and calibration\n"
       "Each subcommand has its own --help.");
@@ -223,51 +279,90 @@ int main(int argc, char** argv) {
   app.add_option("--port", port, "real hardware at this I/O port base (0x378, 0x300, ...)")
       ->check(Checked(ParsePortAddress, "ADDR"))
       ->type_name("ADDR");
-  app.add_option("--sim-ch1", backend.sim_ch1, "signal on channel 1 of the simulated board")
+  const CLI::Validator signal = Checked(ParseSignalSpec, "SPEC");
+  app.add_option("--sim-ch1", backend.sim_ch1,
+                 "signal on channel 1 of the simulated board (square:freq=1k,amp=2)")
+      ->check(signal)
       ->type_name("SPEC")
       ->capture_default_str();
   app.add_option("--sim-ch2", backend.sim_ch2, "signal on channel 2 of the simulated board")
+      ->check(signal)
       ->type_name("SPEC")
       ->capture_default_str();
   app.add_option("--sim-ext", backend.sim_ext, "signal on the external trigger input")
+      ->check(signal)
       ->type_name("SPEC")
       ->capture_default_str();
   app.add_option("--cal-dir", backend.cal_dir,
                  "directory of the calibration files (default: $XDG_STATE_HOME/vm316 or "
                  "~/.local/state/vm316)")
+      ->check(Checked(
+          [](std::string_view text, std::string* error) -> std::optional<std::string> {
+            if (!text.empty() && text != "-") return std::string(text);
+            if (error != nullptr)
+              *error = "a directory is needed, not \"" + std::string(text) + "\"";
+            return std::nullopt;
+          },
+          "DIR"))
       ->type_name("DIR");
+  app.add_flag("--calibrate", backend.calibrate,
+               "on real hardware, calibrate without asking when the day's calibration is "
+               "missing (both inputs grounded)");
   app.add_flag("-q,--quiet", backend.quiet, "no notes on stderr, only errors");
 
-  CLI::App* info = app.add_subcommand("info", "the backend, the board, its calibration");
+  CLI::App* info = app.add_subcommand(
+      "info", "the backend, the board, its calibration (never starts a calibration)");
   bool full_tables = false;
   info->add_flag("--tables", full_tables, "print the calibration tables range by range");
 
   CLI::App* measure = app.add_subcommand("measure", "take a record and show or save it");
   AcquisitionText measure_text;
   MeasureOutputs outputs;
+  std::string count = "1";
   AddAcquisitionOptions(measure, measure_text, true);
-  measure->add_option("-n,--count", outputs.count, "number of records")
-      ->check(Quiet(CLI::PositiveNumber))
+  measure->add_option("-n,--count", count, "number of records (1, 10, 1k)")
+      ->check(Bounded(1, UINT32_MAX, "the number of records"))
       ->type_name("N")
       ->capture_default_str();
+  const CLI::Validator output = Checked(ParseOutputPath, "FILE");
   measure
       ->add_option("-o,--output", outputs.csv_path,
                    "write the record as CSV (- for stdout); numbered with --count")
+      ->check(output)
       ->type_name("FILE.csv");
-  measure->add_option("--svg", outputs.svg_path, "draw the record as SVG")->type_name("FILE.svg");
+  measure->add_flag("--no-metadata", outputs.no_metadata,
+                    "CSV without the # comment lines: the header line, then the rows");
+  measure->add_option("--svg", outputs.svg_path, "draw the record as SVG (- for stdout)")
+      ->check(output)
+      ->type_name("FILE.svg");
   measure->add_flag("--raw", outputs.raw,
                     "raw sample codes instead of volts (on stdout when there is no -o)");
 
-  CLI::App* watch = app.add_subcommand("watch", "acquire continuously and refresh the plot");
+  CLI::App* watch = app.add_subcommand("watch", "take record after record and refresh the plot");
   AcquisitionText watch_text;
   WatchOptions watch_options;
+  std::string interval = "200";
+  std::string frames;
   AddAcquisitionOptions(watch, watch_text, false);
-  watch->add_option("--interval", watch_options.interval_ms, "refresh interval in milliseconds")
-      ->check(Quiet(CLI::Range(10, 60000)))
-      ->type_name("MS")
+  watch->add_option("--interval", interval, "refresh interval (200 for ms, 0.5s; 10 ms .. 60 s)")
+      ->check(Checked(
+          [](std::string_view text, std::string* error) -> std::optional<double> {
+            const std::optional<double> seconds = ParseDuration(text, 1e-3);
+            if (seconds && *seconds >= kMinWatchIntervalMs / 1e3 &&
+                *seconds <= kMaxWatchIntervalMs / 1e3) {
+              return seconds;
+            }
+            if (error != nullptr) {
+              *error = "the interval is a time from 10 ms to 60 s (200, 0.5s), not \"" +
+                       std::string(text) + "\"";
+            }
+            return std::nullopt;
+          },
+          "TIME"))
+      ->type_name("TIME")
       ->capture_default_str();
-  watch->add_option("--frames", watch_options.frames, "stop after this many refreshes")
-      ->check(Quiet(CLI::NonNegativeNumber))
+  watch->add_option("--frames", frames, "stop after this many refreshes (at least 1)")
+      ->check(Bounded(1, UINT32_MAX, "the number of frames"))
       ->type_name("N");
 
   app.add_subcommand("calibrate",
@@ -275,7 +370,7 @@ int main(int argc, char** argv) {
 
   CLI::App* generator = app.add_subcommand("generator", "set the square-wave output");
   std::string frequency;
-  generator->add_option("--freq", frequency, "frequency in Hz (100 .. 100k), or off")
+  generator->add_option("--freq", frequency, "frequency (100 .. 100k Hz, 2.5k), or off")
       ->check(Checked(ParseGeneratorFrequency, "HZ"))
       ->type_name("HZ|off")
       ->required();
@@ -304,6 +399,28 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     return Usage(app, error);
   }
+  // The simulated board reads plain numbers: its specs go on without prefixes or units.
+  for (std::string* spec : {&backend.sim_ch1, &backend.sim_ch2, &backend.sim_ext}) {
+    *spec = *ParseSignalSpec(*spec, nullptr);
+  }
+  if (measure->parsed()) {
+    outputs.count = Count(count);
+    const int on_stdout = (outputs.csv_path == "-" ? 1 : 0) + (outputs.svg_path == "-" ? 1 : 0) +
+                          (outputs.raw && outputs.csv_path.empty() ? 1 : 0);
+    if (on_stdout > 1) {
+      return UsageError(measure, "only one of -o -, --svg - and --raw may write to stdout");
+    }
+    if (outputs.svg_path == "-" && outputs.count > 1) {
+      return UsageError(measure, "--svg - writes one picture; with --count give a file name");
+    }
+  }
+  for (const auto& [command, text] : {std::pair{measure, &measure_text}, {watch, &watch_text}}) {
+    if (command->parsed() && !text->time.empty() && command->count("--rate") > 0 &&
+        command->count("--length") > 0) {
+      return UsageError(command,
+                        "--time with both --rate and --length: leave out the one that follows");
+    }
+  }
 
   InstallInterruptHandler();
   try {
@@ -312,14 +429,22 @@ int main(int argc, char** argv) {
     if (measure->parsed()) {
       outputs.csv_path = Absolute(outputs.csv_path);
       outputs.svg_path = Absolute(outputs.svg_path);
-      outputs.plot.width = measure_text.width;
-      outputs.plot.height = measure_text.height;
-      return RunMeasure(backend, ToAcquisition(measure_text), outputs);
+      outputs.plot.width = Count(measure_text.width);
+      outputs.plot.height = Count(measure_text.height);
+      AcquisitionOptions acquisition = ToAcquisition(measure_text);
+      acquisition.rate_given = measure->count("--rate") > 0;
+      acquisition.length_given = measure->count("--length") > 0;
+      return RunMeasure(backend, acquisition, outputs);
     }
     if (watch->parsed()) {
-      watch_options.plot.width = watch_text.width;
-      watch_options.plot.height = watch_text.height;
-      return RunWatch(backend, ToAcquisition(watch_text), watch_options);
+      watch_options.plot.width = Count(watch_text.width);
+      watch_options.plot.height = Count(watch_text.height);
+      watch_options.interval_ms = *ParseDuration(interval, 1e-3) * 1e3;
+      if (!frames.empty()) watch_options.frames = Count(frames);
+      AcquisitionOptions acquisition = ToAcquisition(watch_text);
+      acquisition.rate_given = watch->count("--rate") > 0;
+      acquisition.length_given = watch->count("--length") > 0;
+      return RunWatch(backend, acquisition, watch_options);
     }
     if (generator->parsed()) {
       return RunGenerator(backend, *ParseGeneratorFrequency(frequency, nullptr));

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -55,6 +56,41 @@ std::optional<double> ParseRate(std::string_view text, std::string* error) {
   if (const std::optional<double> rate = ParseQuantity(text, "Hz")) return rate;
   Fail(error, "a sample rate is a number of Hz with an optional k or M (100k, 2.5M), not \"" +
                   std::string(text) + "\"");
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> ParseBoundedCount(std::string_view text, std::uint64_t min,
+                                               std::uint64_t max, std::string_view what,
+                                               std::string* error) {
+  const std::optional<std::uint64_t> value = ParseWholeNumber(text);
+  if (value && *value >= min && *value <= max) return value;
+  const std::string limits = max == UINT32_MAX
+                                 ? "of at least " + std::to_string(min)
+                                 : "from " + std::to_string(min) + " to " + std::to_string(max);
+  Fail(error,
+       std::string(what) + " is a whole number " + limits + ", not \"" + std::string(text) + "\"");
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> ParseSamples(std::string_view text, std::string* error) {
+  const std::optional<std::uint64_t> value = ParseWholeNumber(text);
+  if (value && *value <= UINT32_MAX) return static_cast<std::uint32_t>(*value);
+  Fail(error,
+       "a number of samples is a whole number (1000, 10k), not \"" + std::string(text) + "\"");
+  return std::nullopt;
+}
+
+std::optional<double> ParseTime(std::string_view text, double bare_unit_seconds,
+                                std::string* error) {
+  const std::optional<double> seconds = ParseDuration(text, bare_unit_seconds);
+  if (seconds && *seconds > 0.0) return seconds;
+  Fail(error, "a duration is a positive time (10ms, 0.5s, 2 s), not \"" + std::string(text) + "\"");
+  return std::nullopt;
+}
+
+std::optional<std::string> ParseOutputPath(std::string_view text, std::string* error) {
+  if (!text.empty()) return std::string(text);
+  Fail(error, "a file name is needed (- for standard output), not an empty one");
   return std::nullopt;
 }
 
@@ -183,22 +219,16 @@ std::optional<TriggerOption> ParseTrigger(std::string_view text, std::string* er
 std::optional<std::int64_t> ParseTimeout(std::string_view text, std::string* error) {
   const std::string lower = Lower(text);
   if (lower == "none" || lower == "never") return kNoTimeout;
-  std::optional<double> milliseconds;
-  if (lower.size() > 2 && lower.ends_with("ms")) {
-    milliseconds = ParseQuantity(lower.substr(0, lower.size() - 2), "");
-  } else if (lower.size() > 1 && lower.ends_with("s")) {
-    const std::optional<double> seconds = ParseQuantity(lower.substr(0, lower.size() - 1), "");
-    if (seconds) milliseconds = *seconds * 1000.0;
-  } else {
-    milliseconds = ParseQuantity(lower, "");
-  }
-  if (!milliseconds || *milliseconds < 0.0 || *milliseconds > static_cast<double>(kMaxTimeoutMs)) {
+  const std::optional<double> seconds = ParseDuration(text, 1e-3);
+  const double milliseconds = seconds ? *seconds * 1000.0 : -1.0;
+  if (!seconds || milliseconds < 0.0 || milliseconds > static_cast<double>(kMaxTimeoutMs)) {
     Fail(error,
-         "the time-out is a number of milliseconds (0 .. 4294967294, or 2s) or none, not \"" +
+         "the time-out is a time (1000 for milliseconds, 2s, 500ms; at most 4294967294 ms) or "
+         "none, not \"" +
              std::string(text) + "\"");
     return std::nullopt;
   }
-  return static_cast<std::int64_t>(*milliseconds + 0.5);
+  return static_cast<std::int64_t>(milliseconds + 0.5);
 }
 
 std::optional<CaptureStyle> ParseStyle(std::string_view text, std::string* error) {

@@ -21,7 +21,8 @@ struct BackendOptions {
   std::string sim_ch1 = "generator";
   std::string sim_ch2 = "sine:freq=50,amp=2";
   std::string sim_ext = "ground";
-  std::string cal_dir;  // empty: the user's state directory
+  std::string cal_dir;     // empty: the user's state directory
+  bool calibrate = false;  // real hardware: calibrate without asking when it is due
   bool quiet = false;
 };
 
@@ -51,8 +52,11 @@ inline constexpr std::int64_t kNoTimeout = -1;
 struct AcquisitionOptions {
   int channel_mask = 3;  // bit 0 channel 1, bit 1 channel 2
   double rate = 100e3;
+  bool rate_given = false;
   std::uint32_t length = 1000;
-  std::optional<std::uint32_t> post;  // empty: the whole record, the trigger at its start
+  bool length_given = false;
+  std::optional<double> time;         // capture by duration: seconds
+  std::optional<std::uint32_t> post;  // empty: kDefaultPostPercent of the record
   std::array<ChannelOption, kChannelCount> channels;
   TriggerOption trigger;
   std::optional<double> hysteresis;
@@ -64,6 +68,25 @@ struct AcquisitionOptions {
 // The default full scale of every channel: large enough for the board's own 5 V output.
 inline constexpr double kDefaultRangeVolts = 8.0;
 inline constexpr std::uint32_t kMinRecordLength = 2;
+// By default a tenth of the record lies before the trigger, as on a bench scope with its
+// trigger point near the left edge: the edge is seen with what led to it.
+inline constexpr std::uint32_t kDefaultPrePercent = 10;
+// The square-wave output's limits (4 MHz / N).
+inline constexpr double kMinGeneratorHz = 100.0;
+inline constexpr double kMaxGeneratorHz = 100e3;
+
+// A whole number with an optional SI prefix ("1000", "10k") within min .. max; the error
+// names `what` and the limits.
+std::optional<std::uint64_t> ParseBoundedCount(std::string_view text, std::uint64_t min,
+                                               std::uint64_t max, std::string_view what,
+                                               std::string* error);
+// Samples per channel or after the trigger: "1000", "10k".
+std::optional<std::uint32_t> ParseSamples(std::string_view text, std::string* error);
+// A duration with a unit ("10ms", "2 s"); a bare number counts in `bare_unit_seconds`.
+std::optional<double> ParseTime(std::string_view text, double bare_unit_seconds,
+                                std::string* error);
+// An output file name: not empty; "-" is standard output.
+std::optional<std::string> ParseOutputPath(std::string_view text, std::string* error);
 
 std::optional<int> ParseChannelMask(std::string_view text, std::string* error);
 std::optional<double> ParseRate(std::string_view text, std::string* error);
@@ -81,7 +104,7 @@ bool ApplyDcLevel(std::string_view text, std::array<ChannelOption, kChannelCount
 std::optional<TriggerOption> ParseTrigger(std::string_view text, std::string* error);
 std::optional<std::int64_t> ParseTimeout(std::string_view text, std::string* error);
 std::optional<CaptureStyle> ParseStyle(std::string_view text, std::string* error);
-// "1000", "1k", "off" (0).
+// "1000", "1k", "off" (0). The limits of the output are checked where it is set.
 std::optional<double> ParseGeneratorFrequency(std::string_view text, std::string* error);
 std::optional<std::uint16_t> ParsePortAddress(std::string_view text, std::string* error);
 

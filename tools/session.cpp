@@ -1,14 +1,17 @@
 #include "session.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <system_error>
 
 #include "calibration_files.h"
 #include "errors.h"
+#include "interrupt.h"
 #include "units.h"
 #include "vm316.h"
 #include "vm316_host.h"
@@ -21,6 +24,8 @@ namespace fs = std::filesystem;
 // Where the simulated board answers unless VM316_SIM_BASE moves it.
 constexpr std::uint16_t kDefaultSimulatedBase = 0x378;
 constexpr const char* kGround = "ground";
+constexpr int kProgressSliceMs = 50;
+constexpr int kProgressSlices = 5;  // the progress line is redrawn every quarter second
 
 double WallSeconds() {
   using Clock = std::chrono::steady_clock;
@@ -105,6 +110,7 @@ Session::Session(const BackendOptions& options, ClockUse clock) : options_(optio
 }
 
 Session::~Session() {
+  StopProgress();
   Close();
   vm316_set_message_handler(nullptr, nullptr);
 }
@@ -134,8 +140,10 @@ void Session::OnNotice(int kind, const char* /*caption*/, const char* text) {
       calibration_started_ = WallSeconds();
       Note(grounded_ ? "calibrating the front end, inputs grounded ..."
                      : "calibrating the front end (the inputs must be grounded) ...");
+      StartProgress();
       break;
     case VM316_NOTICE_PROGRESS_HIDE:
+      StopProgress();
       Note("calibration took " + FormatDuration(WallSeconds() - calibration_started_));
       break;
     default:
@@ -199,8 +207,87 @@ void Session::EnterStateDirectory() {
   }
 }
 
-std::uint16_t Session::TryOpen() {
+// The driver blocks while it calibrates; on a terminal a line counts the seconds meanwhile.
+// The counting thread only writes to stderr and never calls the library.
+void Session::StartProgress() {
+  if (options_.quiet || isatty(STDERR_FILENO) == 0 || progress_running_) return;
+  progress_running_ = true;
+  const double started = calibration_started_;
+  progress_ = std::thread([this, started] {
+    while (progress_running_) {
+      std::fprintf(stderr, "\r\x1b[Kvm316: calibrating ... %s",
+                   FormatDuration(WallSeconds() - started).c_str());
+      std::fflush(stderr);
+      for (int i = 0; i < kProgressSlices && progress_running_; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kProgressSliceMs));
+      }
+    }
+    std::fprintf(stderr, "\r\x1b[K");
+  });
+}
+
+void Session::StopProgress() {
+  progress_running_ = false;
+  if (progress_.joinable()) progress_.join();
+}
+
+void Session::WaitForEnter(const std::string& prompt) const {
+  std::fprintf(stderr, "vm316: %s", prompt.c_str());
+  std::fflush(stderr);
+  std::string line;
+  if (!std::getline(std::cin, line) || Interrupted()) {
+    std::fprintf(stderr, "\n");
+    throw CliError(ExitCode::kInterrupted, "stopped before the calibration");
+  }
+}
+
+void Session::ConfirmCalibration(const std::string& why) {
+  if (options_.calibrate) {
+    Note(why + "; calibrating now (--calibrate): both inputs must be grounded");
+    return;
+  }
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDERR_FILENO) == 0) {
+    throw CliError(ExitCode::kFailure,
+                   why +
+                       ", and bring-up would make one with whatever is on the inputs: ground "
+                       "both inputs and run `vm316 calibrate`, or add --calibrate");
+  }
+  WaitForEnter(why + ".\n       Ground both inputs, then press Enter (Ctrl-C stops) ");
+  asked_ = true;
+}
+
+std::uint16_t Session::BringupOnStandIns() {
+  std::string pattern = (state_directory_ / "bringup-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw CliError(ExitCode::kFailure,
+                   "cannot make a scratch directory in " + state_directory_.string());
+  }
+  const fs::path scratch = pattern;
+  // Copies made now are dated today, so the driver reloads them instead of calibrating.
+  if (!WriteStandInCalibration(state_directory_, scratch)) {
+    RemoveQuietly(scratch);
+    throw CliError(ExitCode::kFailure, "cannot write in " + scratch.string());
+  }
+  std::error_code error;
+  fs::current_path(scratch, error);
+  const std::uint16_t status = Bringup(false);
+  fs::current_path(state_directory_, error);
+  RemoveQuietly(scratch);
+  return status;
+}
+
+std::uint16_t Session::TryOpen(Calibration calibration) {
   EnterStateDirectory();
+  if (!simulated() && !CalibrationCurrent(state_directory_)) {
+    if (calibration == Calibration::kNever) return BringupOnStandIns();
+    ConfirmCalibration("the board at port " + Hex(address_) + " has no calibration from today");
+    const std::uint16_t status = Bringup(false);
+    if (status == StatusOk && !messages_.empty()) Note("warning: " + DriverMessages());
+    if (status == StatusOk && asked_) {
+      WaitForEnter("calibration done: connect the signals, then press Enter ");
+    }
+    return status;
+  }
   if (simulated() && !CalibrationCurrent(state_directory_)) {
     const std::uint16_t status = Bringup(true);
     if (status != StatusOk) return status;
@@ -229,7 +316,13 @@ Session::CalibrationResult Session::Recalibrate() {
   const fs::path scratch = pattern;
   std::error_code error;
   fs::current_path(scratch, error);
-  if (!simulated()) Note("calibrating: both inputs must be connected to ground");
+  if (!simulated()) {
+    if (!options_.calibrate && isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0) {
+      WaitForEnter("ground both inputs, then press Enter (Ctrl-C stops) ");
+    } else {
+      Note("calibrating: both inputs must be connected to ground");
+    }
+  }
   const std::uint16_t status = Bringup(simulated());
   Close();
   fs::current_path(state_directory_, error);

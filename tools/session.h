@@ -3,9 +3,11 @@
 // InitInstrument .. ExitInstrument bracket.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "options.h"
@@ -28,8 +30,11 @@ class Session {
   // due runs with the inputs grounded, as a user grounds them before the first run of the day,
   // and the signals are connected afterwards. Throws CliError when no board answers.
   void Open();
-  // The same, but reports the InitInstrument status instead of throwing (for `info`).
-  std::uint16_t TryOpen();
+  // The same, but reports the InitInstrument status instead of throwing. With kNever (for
+  // `info`) no calibration starts: real hardware whose calibration is not from today is
+  // brought up on stand-ins of the files, and the state directory stays as it is.
+  enum class Calibration : std::uint8_t { kWhenDue, kNever };
+  std::uint16_t TryOpen(Calibration calibration = Calibration::kWhenDue);
 
   struct CalibrationResult {
     bool succeeded = false;
@@ -57,6 +62,14 @@ class Session {
 
  private:
   std::uint16_t Bringup(bool grounded);
+  // Real hardware: the day's calibration is missing and bring-up would make one with whatever
+  // is on the inputs. Asks on a terminal; refuses without one unless --calibrate.
+  void ConfirmCalibration(const std::string& why);
+  // Waits for Enter on the terminal; throws when the user stops instead.
+  void WaitForEnter(const std::string& prompt) const;
+  std::uint16_t BringupOnStandIns();
+  void StartProgress();
+  void StopProgress();
   void SetSignals(bool grounded) const;
   void EnterStateDirectory();
   // A calibration ran and the driver beeped or showed a text: it did not succeed.
@@ -76,6 +89,9 @@ class Session {
   bool beeped_ = false;
   double calibration_started_ = 0.0;
   std::vector<std::string> messages_;  // message-box texts since the last bring-up began
+  bool asked_ = false;                 // the user grounded the inputs at a prompt
+  std::atomic<bool> progress_running_{false};
+  std::thread progress_;
 };
 
 // $XDG_STATE_HOME/vm316, else ~/.local/state/vm316; `override_directory` when not empty.

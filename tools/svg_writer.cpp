@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <span>
 #include <vector>
 
@@ -25,6 +26,11 @@ constexpr double kPlotHeight = kHeight - kTop - kBottom;
 constexpr int kWantedTimeDivisions = 10;
 constexpr int kWantedVoltDivisions = 8;
 constexpr std::array<const char*, kChannelCount> kTraceColor = {"#d4a000", "#0090c0"};
+constexpr const char* kAlertColor = "#d00000";
+constexpr const char* kTriggeredColor = "#008000";
+constexpr double kCodesPerFullScale = 128.0;
+constexpr double kHighestCode = 255.0;
+constexpr double kMidCode = 128.0;
 
 struct Frame {
   AxisScale time;
@@ -165,8 +171,62 @@ void WriteTrigger(std::ostream& out, const Record& record, const Frame& frame) {
         << "\" r=\"4\" fill=\"none\" stroke=\"#c00000\" stroke-width=\"1.5\"/>\n";
     out << "    <path d=\"M " << Fixed(kLeft + kPlotWidth) << ' ' << Fixed(y)
         << " l 10 -6 l 0 12 Z\"/>\n";
+  } else if (record.trigger_level) {
+    // The level lies beyond the plot (the signal never reached it): an arrow at that edge.
+    const bool above = *record.trigger_level > frame.volts.high;
+    const double y = above ? kTop : kTop + kPlotHeight;
+    out << "    <path id=\"trigger-level-off-plot\" d=\"M " << Fixed(kLeft + kPlotWidth + 5) << ' '
+        << Fixed(y) << " l -5 " << (above ? "10" : "-10") << " l 10 0 Z\"/>\n";
+    WriteText(out, kLeft + kPlotWidth - 4, above ? y + 14 : y - 6, "end",
+              std::string("trigger level ") + FormatQuantityShort(*record.trigger_level, "V", 3) +
+                  (above ? " (above)" : " (below)"));
   }
   out << "  </g>\n";
+}
+
+// Trig'd or Auto, as a scope shows it in a corner of the screen.
+void WriteTriggerState(std::ostream& out, const Record& record) {
+  const bool alert = record.trigger_state == TriggerState::kForced;
+  const char* color = record.trigger_state == TriggerState::kTriggered ? kTriggeredColor
+                      : alert                                          ? kAlertColor
+                                                                       : "#606060";
+  const std::string text = DescribeTriggerState(record);
+  const double width = 14.0 + 7.0 * static_cast<double>(text.size());
+  const double x = kLeft + kPlotWidth - width;
+  out << "  <g id=\"trigger-state\" class=\"" << TriggerStateKey(record.trigger_state)
+      << "\" font-family=\"sans-serif\" font-size=\"13\" font-weight=\"bold\">\n";
+  out << "    <rect x=\"" << Fixed(x) << "\" y=\"" << Fixed(kTop - 44) << "\" width=\""
+      << Fixed(width) << "\" height=\"22\" rx=\"4\" fill=\"" << (alert ? color : "white")
+      << "\" stroke=\"" << color << "\" stroke-width=\"1.5\"/>\n";
+  WriteText(out, x + width / 2, kTop - 28, "middle", text,
+            std::string(" fill=\"") + (alert ? "white" : color) + "\"");
+  out << "  </g>\n";
+}
+
+// The edges of a clipped channel's window, where its trace is cut off, and a flag on it.
+void WriteOverRange(std::ostream& out, const Record& record, const Frame& frame) {
+  double flag_y = kTop + 16;
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (!trace.recorded || !trace.OverRange()) continue;
+    out << "  <g id=\"over-range-ch" << channel + 1
+        << "\" class=\"over-range\" font-family=\"sans-serif\" font-size=\"13\" "
+           "font-weight=\"bold\" fill=\""
+        << kAlertColor << "\">\n";
+    const double step = trace.sensitivity / kCodesPerFullScale;
+    for (const double code : {0.0, kHighestCode}) {
+      const double volts = trace.dc_level + (code - kMidCode) * step;
+      if (volts < frame.volts.low || volts > frame.volts.high) continue;
+      out << "    <line x1=\"" << Fixed(kLeft) << "\" y1=\"" << Fixed(frame.Y(volts)) << "\" x2=\""
+          << Fixed(kLeft + kPlotWidth) << "\" y2=\"" << Fixed(frame.Y(volts)) << "\" stroke=\""
+          << kAlertColor << "\" stroke-width=\"1\" stroke-dasharray=\"2 3\"/>\n";
+    }
+    WriteText(out, kLeft + 8, flag_y, "start",
+              "ch" + std::to_string(channel + 1) + " OVER RANGE: clipped at the " +
+                  FormatVolts(trace.sensitivity) + " range's limits");
+    flag_y += 18;
+    out << "  </g>\n";
+  }
 }
 
 void WriteLegend(std::ostream& out, const Record& record,
@@ -181,12 +241,14 @@ void WriteLegend(std::ostream& out, const Record& record,
         << Fixed(kLeft + 24) << "\" y2=\"" << Fixed(y - 4) << "\" stroke=\"" << kTraceColor[channel]
         << "\" stroke-width=\"3\"/>\n";
     std::string text = "ch" + std::to_string(channel + 1) + "  " + DescribeChannel(trace) +
-                       "   min " + FormatQuantity(s.min, "V") + "   max " +
-                       FormatQuantity(s.max, "V") + "   p-p " +
-                       FormatQuantity(s.peak_to_peak, "V") + "   mean " +
+                       (trace.OverRange() ? "  OVER RANGE, not the signal's:" : "") + "   min " +
+                       FormatQuantity(s.min, "V") + "   max " + FormatQuantity(s.max, "V") +
+                       "   p-p " + FormatQuantity(s.peak_to_peak, "V") + "   mean " +
                        FormatQuantity(s.mean, "V") + "   rms " + FormatQuantity(s.rms, "V") +
-                       "   freq " + (s.frequency ? FormatQuantity(*s.frequency, "Hz", 4) : "--");
-    WriteText(out, kLeft + 32, y, "start", text, " xml:space=\"preserve\"");
+                       "   freq " + (s.frequency ? FormatFrequency(*s.frequency) : "--");
+    WriteText(out, kLeft + 32, y, "start", text,
+              std::string(" xml:space=\"preserve\"") +
+                  (trace.OverRange() ? std::string(" fill=\"") + kAlertColor + "\"" : ""));
     y += 18;
   }
   out << "  </g>\n";
@@ -221,12 +283,19 @@ void WriteSvg(std::ostream& out, const Record& record,
   WriteAxes(out, frame);
   WriteTraces(out, record, frame);
   WriteTrigger(out, record, frame);
+  WriteOverRange(out, record, frame);
+  WriteTriggerState(out, record);
   WriteLegend(out, record, stats);
   out << "</svg>\n";
 }
 
 void WriteSvgFile(const std::string& path, const Record& record,
                   const std::array<TraceStatistics, kChannelCount>& stats) {
+  if (path == "-") {
+    WriteSvg(std::cout, record, stats);
+    std::cout.flush();
+    return;
+  }
   std::ofstream file(path, std::ios::out | std::ios::trunc);
   if (!file) throw CliError(ExitCode::kFailure, "cannot write " + path);
   WriteSvg(file, record, stats);

@@ -14,7 +14,7 @@ namespace vm316::cli {
 void WriteSvg(std::ostream& out, const Record& record,
               const std::array<TraceStatistics, kChannelCount>& stats);
 
-// Throws CliError when the file cannot be written.
+// "-" is stdout. Throws CliError when the file cannot be written.
 void WriteSvgFile(const std::string& path, const Record& record,
                   const std::array<TraceStatistics, kChannelCount>& stats);
 

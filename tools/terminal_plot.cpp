@@ -109,8 +109,9 @@ std::string Legend(const Record& record, bool color) {
     if (!legend.empty()) legend += "   ";
     legend += Cell(static_cast<unsigned char>(1u << channel), color);
     legend += " ch" + std::to_string(channel + 1) + " " + DescribeChannel(trace);
+    if (trace.OverRange()) legend += " OVER RANGE";
   }
-  legend += "   T trigger " + record.trigger;
+  legend += "   T trigger " + record.trigger + "   " + DescribeTriggerState(record);
   return legend;
 }
 
@@ -140,6 +141,15 @@ std::string TimeAxis(const Record& record, int width, int trigger_column) {
 }
 
 }  // namespace
+
+std::string DescribeTriggerState(const Record& record) {
+  std::string text = TriggerStateMark(record.trigger_state);
+  if (record.trigger_state == TriggerState::kForced && record.timeout_seconds) {
+    text +=
+        " (no trigger within " + FormatQuantityShort(*record.timeout_seconds, "s", 3) + ": forced)";
+  }
+  return text;
+}
 
 std::string DescribeChannel(const ChannelRecord& channel) {
   std::string text = FormatVolts(channel.sensitivity);
@@ -174,10 +184,15 @@ std::string RenderPlot(const Record& record, const PlotStyle& style) {
           : std::clamp(static_cast<int>(record.pre_samples * static_cast<std::size_t>(width) /
                                         record.length),
                        0, width - 1);
+  // A level off the plot (a record forced because the signal never reached it) is marked at
+  // the edge it lies beyond.
   std::optional<int> level_row;
-  if (record.trigger_level && *record.trigger_level >= scale.low &&
-      *record.trigger_level <= scale.high) {
+  std::string level_mark = "< T";
+  if (record.trigger_level) {
     level_row = RowOf(*record.trigger_level, scale, height);
+    const std::string volts = " " + FormatQuantityShort(*record.trigger_level, "V", 3);
+    if (*record.trigger_level > scale.high) level_mark = "^ T" + volts;
+    if (*record.trigger_level < scale.low) level_mark = "v T" + volts;
   }
 
   std::string out = Legend(record, style.color) + "\n";
@@ -186,7 +201,7 @@ std::string RenderPlot(const Record& record, const PlotStyle& style) {
     out += row_labels[row].empty() ? " |" : " +";
     std::string cells = Row(grid[row], style.color);
     if (level_row && *level_row == row) {
-      cells += "< T";
+      cells += level_mark;
     } else {
       while (!cells.empty() && cells.back() == ' ') cells.pop_back();
     }
@@ -236,9 +251,16 @@ std::string RenderStatistics(const Record& record,
     for (const double value : {s.min, s.max, s.peak_to_peak, s.mean, s.rms}) {
       out += Padded(FormatQuantity(value, "V", 3), kColumn);
     }
-    out += Padded(s.frequency ? FormatQuantity(*s.frequency, "Hz", 4) : std::string("--"),
-                  kColumn + 1);
+    out += Padded(s.frequency ? FormatFrequency(*s.frequency) : std::string("--"), kColumn + 1);
+    if (record.channels[channel].OverRange()) out += "  over range";
     out += "\n";
+  }
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (!trace.recorded || !trace.OverRange()) continue;
+    out += "ch" + std::to_string(channel + 1) + " over range: the signal went beyond the " +
+           FormatVolts(trace.sensitivity) +
+           " range; these are the clipped record's values, not the signal's\n";
   }
   return out;
 }

@@ -10,9 +10,12 @@
 
 namespace vm316::cli {
 
+inline constexpr int kDefaultPlotWidth = 72;
+inline constexpr int kDefaultPlotHeight = 16;
+
 struct PlotStyle {
-  int width = 72;  // plot columns, without the voltage labels
-  int height = 16;
+  int width = kDefaultPlotWidth;  // plot columns, without the voltage labels
+  int height = kDefaultPlotHeight;
   bool color = false;  // ANSI colours, for a terminal only
 };
 
@@ -31,6 +34,9 @@ std::string RenderStatistics(const Record& record,
 // The statistics of every recorded channel; a trace flatter than two converter steps shows no
 // frequency.
 std::array<TraceStatistics, kChannelCount> RecordStatistics(const Record& record);
+
+// "Trig'd", "Auto (no trigger within 1 s: forced)", "free running".
+std::string DescribeTriggerState(const Record& record);
 
 // "8 V dc", "2 V ac, dc level 0.5 V", "auto (now 8 V) dc".
 std::string DescribeChannel(const ChannelRecord& channel);

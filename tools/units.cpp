@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace vm316::cli {
 namespace {
@@ -14,9 +15,20 @@ struct Prefix {
   int exponent;
 };
 
-// "u" stands for micro so that every output stays plain ASCII; the micro sign is read as well.
-constexpr std::array<Prefix, 8> kPrefixes{
-    {{"p", -12}, {"n", -9}, {"u", -6}, {"\xC2\xB5", -6}, {"m", -3}, {"k", 3}, {"M", 6}, {"G", 9}}};
+constexpr std::string_view kMicroSign = "\xC2\xB5";
+// Both spellings of micro are read; "K" is taken for kilo, as people type it. The first
+// symbol of each exponent is the one written ("u" turns into the micro sign where it may).
+constexpr std::array<Prefix, 10> kPrefixes{{{"p", -12},
+                                            {"n", -9},
+                                            {"u", -6},
+                                            {kMicroSign, -6},
+                                            {"m", -3},
+                                            {"k", 3},
+                                            {"K", 3},
+                                            {"M", 6},
+                                            {"G", 9}}};
+
+bool g_micro_sign = false;
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
@@ -59,8 +71,9 @@ int EngineeringExponent(double value) {
 }
 
 std::string_view PrefixFor(int exponent) {
+  if (exponent == -6) return g_micro_sign ? kMicroSign : "u";
   for (const Prefix& prefix : kPrefixes) {
-    if (prefix.exponent == exponent && prefix.symbol != "\xC2\xB5") return prefix.symbol;
+    if (prefix.exponent == exponent) return prefix.symbol;
   }
   return "";
 }
@@ -114,6 +127,42 @@ std::optional<double> ParseQuantity(std::string_view text, std::string_view unit
     }
   }
   return std::nullopt;
+}
+
+std::optional<std::uint64_t> ParseWholeNumber(std::string_view text) {
+  const std::optional<double> value = ParseQuantity(text, "");
+  constexpr double kLargest = 9.0e15;  // whole doubles are exact up to here
+  if (!value || *value < 0.0 || *value > kLargest || std::floor(*value) != *value) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(*value);
+}
+
+std::optional<double> ParseDuration(std::string_view text, double bare_unit_seconds) {
+  const std::string_view trimmed = Trim(text);
+  if (EndsWithNoCase(trimmed, "s")) return ParseQuantity(trimmed, "s");
+  const std::optional<double> bare = ParseQuantity(trimmed, "");
+  if (!bare) return std::nullopt;
+  return *bare * bare_unit_seconds;
+}
+
+void UseMicroSign(bool micro_sign) {
+  g_micro_sign = micro_sign;
+}
+
+bool LocaleTakesUtf8() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] == '\0') continue;
+    std::string lower(value);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
+  }
+  return false;
+}
+
+std::string FormatFrequency(double hertz, bool exact) {
+  return exact ? FormatQuantityShort(hertz, "Hz", 4) : FormatQuantity(hertz, "Hz", 4);
 }
 
 std::string FormatQuantity(double value, std::string_view unit, int significant) {

@@ -36,7 +36,7 @@ double Mean(const std::vector<double>& values) {
 TEST_F(MeasureTest, CsvHoldsTheSettingsAndEverySample) {
   const CliRun run =
       Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5 --sim-ch2 dc:offset=-0.3 --range 1=0.8 "
-          "--range 2=0.8 --rate 1M --length 5000 -o cap.csv");
+          "--range 2=0.8 --rate 1M --length 5000 --post 5000 -o cap.csv");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const CsvFile csv = ParseCsv(ReadFile(work_ / "cap.csv"));
 
@@ -45,6 +45,8 @@ TEST_F(MeasureTest, CsvHoldsTheSettingsAndEverySample) {
   EXPECT_EQ(csv.Setting("pre_trigger_samples"), "0");
   EXPECT_EQ(csv.Setting("backend"), "simulated board at 0x378");
   EXPECT_THAT(csv.Setting("trigger").value_or(""), HasSubstr("ch1 rising"));
+  EXPECT_EQ(csv.Setting("trigger_state"), "triggered");
+  EXPECT_EQ(csv.Setting("over_range"), "none");
   EXPECT_THAT(csv.Setting("ch1").value_or(""), HasSubstr("range 0.8 V, coupling dc"));
   EXPECT_THAT(csv.header, ::testing::ElementsAre("time_s", "ch1_v", "ch2_v"));
   ASSERT_EQ(csv.rows.size(), 5000u);
@@ -66,19 +68,23 @@ TEST_F(MeasureTest, CsvHoldsTheSettingsAndEverySample) {
   EXPECT_NEAR(Mean(csv.Column(2)), -0.3, 0.3 * 0.03 + kStep08);
 }
 
-TEST_F(MeasureTest, TheRecordStartsAtTheTriggerHalfWayUpTheSignal) {
+TEST_F(MeasureTest, ATenthOfTheRecordPrecedesTheTriggerHalfWayUpTheSignal) {
   const CliRun run =
       Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5,offset=0.2 --range 1=0.8 --rate 1M "
           "--length 2000 --channels 1 -o cap.csv");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const CsvFile csv = ParseCsv(ReadFile(work_ / "cap.csv"));
   EXPECT_THAT(csv.header, ::testing::ElementsAre("time_s", "ch1_v"));
+  EXPECT_EQ(csv.Setting("pre_trigger_samples"), "200");
+  const std::vector<double> time = csv.Column(0);
   const std::vector<double> ch1 = csv.Column(1);
-  ASSERT_GT(ch1.size(), 20u);
+  ASSERT_EQ(ch1.size(), 2000u);
+  EXPECT_NEAR(time.front(), -200e-6, 1e-12);
+  EXPECT_DOUBLE_EQ(time[200], 0.0);
   // The level found from a free-running record lies at the sine's offset; the trace rises
-  // through it at the first sample.
-  EXPECT_NEAR(ch1[0], 0.2, 4 * kStep08);
-  EXPECT_GT(ch1[20], ch1[0] + 2 * kStep08);
+  // through it at the trigger sample.
+  EXPECT_NEAR(ch1[200], 0.2, 4 * kStep08);
+  EXPECT_GT(ch1[220], ch1[200] + 2 * kStep08);
 }
 
 TEST_F(MeasureTest, VoltsAreInputVoltsWhateverTheDcLevel) {
@@ -86,7 +92,7 @@ TEST_F(MeasureTest, VoltsAreInputVoltsWhateverTheDcLevel) {
   // the samples are still the input's volts.
   const CliRun run =
       Run("measure -q --sim-ch1 sine:freq=1000,amp=0.5,offset=1 --range 1=0.8 --dc-level 1=1 "
-          "--trigger ch1:rising:1.2 --rate 1M --length 3000 --channels 1 -o dc.csv");
+          "--trigger ch1:rising:1.2 --rate 1M --length 3000 --post 3000 --channels 1 -o dc.csv");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const CsvFile csv = ParseCsv(ReadFile(work_ / "dc.csv"));
   EXPECT_EQ(csv.Setting("trigger"), "ch1 rising 1.2 V");
@@ -125,7 +131,7 @@ TEST_F(MeasureTest, FreeRunningRecordsHoldOnlySamplesTakenAfterTheArm) {
 }
 
 TEST_F(MeasureTest, SvgIsWellFormedWithAxesBothTracesAndTheTrigger) {
-  const CliRun run = Run("measure -q --svg cap.svg");
+  const CliRun run = Run("measure -q --post 1000 --svg cap.svg");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const std::string svg = ReadFile(work_ / "cap.svg");
   EXPECT_EQ(XmlProblem(svg), "");
@@ -146,13 +152,13 @@ TEST_F(MeasureTest, SvgIsWellFormedWithAxesBothTracesAndTheTrigger) {
 }
 
 TEST_F(MeasureTest, TerminalShowsThePlotAndTheMeasurements) {
-  const CliRun run = Run("measure");
+  const CliRun run = Run("measure --post 1000", "LC_ALL=C");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const std::vector<std::string> lines = Lines(run.out);
   ASSERT_GT(lines.size(), 20u);
   EXPECT_THAT(lines[0], HasSubstr("* ch1 8 V dc"));
   EXPECT_THAT(lines[0], HasSubstr("o ch2 8 V dc"));
-  EXPECT_THAT(lines[0], HasSubstr("T trigger ch1 rising"));
+  EXPECT_THAT(lines[0], HasSubstr("T trigger ch1 rising 2.5 V   Trig'd"));
   // Sixteen rows of plot, the frame under them with the trigger mark, then the time labels.
   EXPECT_EQ(lines[17].substr(8, 3), " +T");
   EXPECT_THAT(lines[18], HasSubstr("10 ms"));
@@ -172,7 +178,7 @@ TEST_F(MeasureTest, TerminalShowsThePlotAndTheMeasurements) {
 }
 
 TEST_F(MeasureTest, ARateTheBoardCannotMakeIsReportedWithTheOneItMakes) {
-  const CliRun run = Run("measure --rate 3M --length 500 -o r.csv");
+  const CliRun run = Run("measure --rate 3M --length 500 --post 500 -o r.csv", "LC_ALL=C");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr("the board cannot sample at 3 MHz; it samples at 4 MHz"));
   EXPECT_THAT(run.out, HasSubstr("4 MHz, 500 samples (125 us), 0 before the trigger (asked for "
@@ -197,7 +203,8 @@ TEST_F(MeasureTest, SeveralCapturesGoToNumberedFiles) {
 TEST_F(MeasureTest, BothStylesMeasureTheSameSignal) {
   for (const char* style : {"blocking", "block"}) {
     const CliRun run = Run(std::string("measure -q --sim-ch2 sine:freq=2000,amp=1.5 --range "
-                                       "2=2 --channels 2 --rate 1M --length 4000 -o s.csv "
+                                       "2=2 --channels 2 --rate 1M --length 4000 --post 4000 "
+                                       "-o s.csv "
                                        "--style ") +
                            style);
     ASSERT_EQ(run.exit_code, 0) << style << run.err;
@@ -213,7 +220,7 @@ TEST_F(MeasureTest, BothStylesMeasureTheSameSignal) {
 TEST_F(MeasureTest, AutomaticRangingSettlesBeforeTheRecord) {
   const CliRun run =
       Run("measure -q --sim-ch1 sine:freq=1000,amp=1 --range 1=auto --rate 1M "
-          "--length 3000 -o auto.csv");
+          "--length 3000 --post 3000 -o auto.csv");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const CsvFile csv = ParseCsv(ReadFile(work_ / "auto.csv"));
   // From 8 V down while the trace stays within a third of full scale: 4 V, then 2 V.
@@ -224,9 +231,136 @@ TEST_F(MeasureTest, AutomaticRangingSettlesBeforeTheRecord) {
 }
 
 TEST_F(MeasureTest, TheBoardsOwnOutputIsMeasuredAtTheFrequencySet) {
-  const CliRun run = Run("measure -q --generator 2k --rate 1M --length 5000 --channels 1");
+  const CliRun run =
+      Run("measure -q --generator 2k --rate 1M --length 5000 --post 5000 --channels 1");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_THAT(run.out, ::testing::ContainsRegex(R"(ch1 .* 2\.000 kHz)"));
+}
+
+// What a bench scope shows beside the trace: whether the record was triggered or forced after
+// the time-out, and which channel went beyond its range (so that its measurements are not the
+// signal's), alike in the terminal, the CSV and the SVG.
+struct MarkCase {
+  const char* arguments;
+  const char* state;       // trigger_state in the CSV, class of the SVG's mark
+  const char* legend;      // in the terminal's legend line
+  const char* over_range;  // over_range in the CSV
+};
+
+void PrintTo(const MarkCase& mark, std::ostream* out) {
+  *out << mark.arguments;
+}
+
+class MarkTest : public MeasureTest, public ::testing::WithParamInterface<MarkCase> {};
+
+TEST_P(MarkTest, TheRecordSaysHowItWasTriggeredAndWhatClipped) {
+  const MarkCase& mark = GetParam();
+  const CliRun run =
+      Run(std::string("measure -q -o m.csv --svg m.svg ") + mark.arguments, "LC_ALL=C");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "m.csv"));
+  EXPECT_EQ(csv.Setting("trigger_state"), mark.state);
+  EXPECT_EQ(csv.Setting("over_range"), mark.over_range);
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_THAT(lines[0], HasSubstr(mark.legend));
+  const std::string svg = ReadFile(work_ / "m.svg");
+  EXPECT_EQ(XmlProblem(svg), "");
+  EXPECT_THAT(svg, HasSubstr(std::string("<g id=\"trigger-state\" class=\"") + mark.state));
+  for (const char* channel : {"ch1", "ch2"}) {
+    const bool clipped = std::string(mark.over_range).find(channel) != std::string::npos;
+    EXPECT_EQ(lines[0].find(std::string(channel) + " 8 V dc OVER RANGE") != std::string::npos ||
+                  lines[0].find(std::string(channel) + " 0.4 V dc OVER RANGE") != std::string::npos,
+              clipped)
+        << channel << ": " << lines[0];
+    EXPECT_EQ(run.out.find(std::string(channel) + " over range: ") != std::string::npos, clipped)
+        << channel;
+    EXPECT_EQ(svg.find(std::string("id=\"over-range-") + channel) != std::string::npos, clipped)
+        << channel;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Marks, MarkTest,
+    ::testing::Values(
+        // A 0 .. 5 V square on the 0.4 V range, the trigger on a grounded channel 2.
+        MarkCase{"--sim-ch1 square:freq=1k,amp=2.5,offset=2.5 --range 1=0.4 --sim-ch2 ground "
+                 "--trigger ch2:rising:1 --timeout 50ms --post 1000",
+                 "forced", "Auto (no trigger within 50 ms: forced)", "ch1"},
+        MarkCase{"--sim-ch1 sine:freq=1k,amp=0.5 --range 1=0.8 --channels 1 --post 1000",
+                 "triggered", "Trig'd", "none"},
+        MarkCase{"--trigger none --sim-ch2 dc:offset=-9", "free_running", "free running", "ch2"},
+        MarkCase{"--style blocking --sim-ch1 sine:freq=1k,amp=0.5 --range 1=0.8 --channels 1 "
+                 "--post 1000",
+                 "unknown", "not known", "none"}));
+
+TEST_F(MeasureTest, ADashIsStandardOutputAndNoMetadataLeavesTheBareTable) {
+  const CliRun svg = Run("measure -q --svg - --length 200 --post 200");
+  ASSERT_EQ(svg.exit_code, 0) << svg.err;
+  EXPECT_EQ(svg.out.rfind("<?xml", 0), 0u);
+  EXPECT_EQ(XmlProblem(svg.out), "");
+  EXPECT_FALSE(fs::exists(work_ / "-"));
+  EXPECT_FALSE(fs::exists(StateDirectory() / "-"));
+
+  const CliRun csv = Run("measure -q -o - --no-metadata --length 200 --post 200");
+  ASSERT_EQ(csv.exit_code, 0) << csv.err;
+  const std::vector<std::string> lines = Lines(csv.out);
+  ASSERT_EQ(lines.size(), 201u);
+  EXPECT_EQ(lines[0], "time_s,ch1_v,ch2_v");
+  EXPECT_EQ(ParseCsv(csv.out).rows.size(), 200u);
+  EXPECT_TRUE(ParseCsv(csv.out).rows_well_formed);
+}
+
+// Every number a user types takes SI prefixes and units.
+struct UnitCase {
+  const char* arguments;
+  const char* setting;
+  const char* value;
+};
+
+void PrintTo(const UnitCase& unit, std::ostream* out) {
+  *out << unit.arguments;
+}
+
+class UnitTest : public MeasureTest, public ::testing::WithParamInterface<UnitCase> {};
+
+TEST_P(UnitTest, NumbersTakePrefixesAndUnits) {
+  const CliRun run = Run(std::string("measure -q -o u.csv ") + GetParam().arguments);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(ParseCsv(ReadFile(work_ / "u.csv")).Setting(GetParam().setting), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, UnitTest,
+    ::testing::Values(UnitCase{"--rate 1MHz --length 10k --post 10k", "samples", "10000"},
+                      UnitCase{"--length 2.5k --post 2.4k", "pre_trigger_samples", "100"},
+                      // By duration: the length follows from the rate ...
+                      UnitCase{"--time 20ms --post 2k", "samples", "2000"},
+                      // ... or the rate from the length ...
+                      UnitCase{"--time 5ms --length 5k", "sample_rate_hz", "1000000"},
+                      // ... or from the longest record, when the rate would need more.
+                      UnitCase{"--time 10s --trigger none", "samples", "32760"},
+                      UnitCase{"--timeout 20ms --hysteresis 100mV --trigger ch1:rising:2500mV",
+                               "trigger", "ch1 rising 2.5 V"}));
+
+TEST_F(MeasureTest, SimulatedSignalsTakePrefixesAndUnitsToo) {
+  const CliRun run =
+      Run("measure -q --sim-ch1 square:freq=2k,amp=500mV,duty=25% --range 1=0.8 --rate 1M "
+          "--length 5k --post 5k --channels 1 -o s.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const std::vector<double> ch1 = ParseCsv(ReadFile(work_ / "s.csv")).Column(1);
+  EXPECT_NEAR(RecoveredFrequency(ch1, 1e6).value_or(0.0), 2000.0, 10.0);
+  const auto [low, high] = std::minmax_element(ch1.begin(), ch1.end());
+  EXPECT_NEAR(*high, 0.5, 0.02 + kStep08);
+  // A quarter of the time high.
+  const auto high_samples = std::count_if(ch1.begin(), ch1.end(), [](double v) { return v > 0; });
+  EXPECT_NEAR(static_cast<double>(high_samples) / ch1.size(), 0.25, 0.02);
+}
+
+TEST_F(MeasureTest, MicroIsTheMicroSignWhereTheTerminalTakesUtf8) {
+  const char* const kArguments = "measure -q --rate 4M --length 500 --post 500";
+  EXPECT_THAT(Run(kArguments, "LC_ALL=C.UTF-8").out, HasSubstr("(125 \xC2\xB5s)"));
+  EXPECT_THAT(Run(kArguments, "LC_ALL=C").out, HasSubstr("(125 us)"));
 }
 
 TEST_F(MeasureTest, ALongCaptureStopsOnCtrlC) {

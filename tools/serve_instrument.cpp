@@ -22,16 +22,9 @@ using Clock = std::chrono::steady_clock;
 // With no panel asking for records this long, the board rests (and the CPU with it).
 constexpr auto kIdleAfter = std::chrono::seconds(5);
 constexpr auto kRestingWait = std::chrono::milliseconds(250);
-// A record that has triggered (or was forced) and is still not complete this long after its
-// own duration means the board stopped answering.
-constexpr double kCompletionSlackSeconds = 1.0;
 constexpr double kMinPollMs = 1.0;
 constexpr double kMaxPollMs = 20.0;
 constexpr int kPollsPerRecord = 50;
-// The converter's extreme codes (byte 0 and byte 255, held as byte * 256): the input was
-// beyond the range.
-constexpr std::uint16_t kLowestCode = 0;
-constexpr std::uint16_t kHighestCode = 255 * 256;
 constexpr std::size_t kHeaderAlignment = 4;
 
 std::string Timestamp() {
@@ -306,13 +299,15 @@ void PanelInstrument::AcquireOne() {
   }
   const double record_seconds = length / rate;
   const double pre_seconds = (length - post) / rate;
-  const double post_seconds = record_seconds - pre_seconds;
   const bool free_running = settings_.trigger.source == TriggerSourceOption::kNone;
   // The board needs its samples before the trigger before a trigger can count.
   const double force_after =
       settings_.timeout_ms == kNoTimeout ? -1.0 : pre_seconds + settings_.timeout_ms / 1000.0;
   const double poll_ms =
       std::clamp(record_seconds * 1000.0 / kPollsPerRecord, kMinPollMs, kMaxPollMs);
+  // Once the trigger came (or was forced), the library's bound for a record without a time-out.
+  const double completion_seconds =
+      vm316_record_bound_ms(rate, length - post, post, kNoTimeout) / 1000.0;
 
   const std::uint16_t armed = ADC_Start();
   if (armed != StatusOk) {
@@ -349,8 +344,7 @@ void PanelInstrument::AcquireOne() {
       forced = true;
       triggered_at = now;
     }
-    if (triggered_at && now > *triggered_at + post_seconds + (free_running ? pre_seconds : 0.0) +
-                                  kCompletionSlackSeconds) {
+    if (triggered_at && now > *triggered_at + completion_seconds) {
       Fail("the board stopped answering: no complete record " + FormatDuration(now) +
            " after arming");
       return;
@@ -365,14 +359,16 @@ void PanelInstrument::AcquireOne() {
     }
   }
   armed_ = false;
-  Publish(!forced && !free_running);
+  Publish(free_running ? TriggerState::kFreeRunning
+                       : forced     ? TriggerState::kForced
+                                    : TriggerState::kTriggered);
   if (settings_.mode == RunMode::kSingle) {
     settings_.mode = RunMode::kStop;
     ReadBackState();
   }
 }
 
-void PanelInstrument::Publish(bool triggered) {
+void PanelInstrument::Publish(TriggerState trigger_state) {
   const auto length = static_cast<std::size_t>(std::max(0, GetRecordLength()));
   std::array<std::vector<std::uint16_t>, kChannelCount> raw;
   std::array<std::vector<double>, kChannelCount> volts;
@@ -390,12 +386,10 @@ void PanelInstrument::Publish(bool triggered) {
   auto published = std::make_shared<PublishedRecord>();
   published->record = ReadBackRecord(raw, volts);
   published->stats = RecordStatistics(published->record);
-  published->triggered = triggered;
+  published->record.trigger_state = trigger_state;
+  published->triggered = trigger_state == TriggerState::kTriggered;
   for (int channel = 0; channel < kChannelCount; ++channel) {
-    const std::vector<std::uint16_t>& samples = published->record.channels[channel].raw;
-    published->over_range[channel] =
-        std::any_of(samples.begin(), samples.end(),
-                    [](std::uint16_t s) { return s == kLowestCode || s == kHighestCode; });
+    published->over_range[channel] = published->record.channels[channel].OverRange();
   }
   {
     std::lock_guard lock(mutex_);

@@ -108,7 +108,7 @@ class PanelInstrument {
   bool WaitForWork(std::chrono::milliseconds wait);
   bool ClientWaiting() const;
   void AcquireOne();
-  void Publish(bool triggered);
+  void Publish(TriggerState trigger_state);
   void Fail(const std::string& text);
 
   // Settings (serve_settings.cpp): one function per key; each calls the library and reads

@@ -5,6 +5,8 @@
 # root, debootstrap (apt-get install debootstrap) and Debian's package mirror; takes about half
 # an hour, so CI does not run it.
 #   scripts/fresh-machine-check.sh [ROOT_DIR]     (default: /var/tmp/vm316-fresh-root)
+# The debootstrapped base is kept in ROOT_DIR-base and copied for each run; remove it to start
+# from debootstrap again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=${1:-/var/tmp/vm316-fresh-root}
@@ -24,14 +26,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A pristine base, made once and copied for every run.
+base=$root-base
+if [[ ! -f $base/.complete ]]; then
+  rm -rf --one-file-system "$base"
+  echo "== debootstrap bookworm into $base ($base_packages)"
+  start=$SECONDS
+  debootstrap --variant=minbase --include="$base_packages" bookworm "$base" "$mirror" >/dev/null
+  touch "$base/.complete"
+  echo "   took $((SECONDS - start)) s"
+fi
 if [[ -e $root ]]; then
   umount -R -l "$root"/{proc,sys,dev} 2>/dev/null || true  # left by a run that was stopped
   rm -rf --one-file-system "$root"
 fi
-echo "== debootstrap bookworm into $root ($base_packages)"
-start=$SECONDS
-debootstrap --variant=minbase --include="$base_packages" bookworm "$root" "$mirror" >/dev/null
-echo "   took $((SECONDS - start)) s"
+cp -a "$base" "$root"
 
 for dir in proc sys dev dev/pts; do
   mount --bind "/$dir" "$root/$dir"

@@ -19,7 +19,8 @@ def _installed_candidates():
         from . import _installed
     except ImportError:
         return []
-    return [_PACKAGE_DIR / _installed.LIBRARY_DIRECTORY / _installed.LIBRARY_NAME]
+    return [Path(os.path.normpath(_PACKAGE_DIR / _installed.LIBRARY_DIRECTORY /
+                                  _installed.LIBRARY_NAME))]
 
 
 def _build_tree_candidates():

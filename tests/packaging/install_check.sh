@@ -5,7 +5,7 @@
 # package beside the library.
 #   install_check.sh BUILD_DIR SOURCE_DIR WORK_DIR [PYTHON]
 set -euo pipefail
-build=$1 source=$2 work=$3 python=${4:-}
+build=$(cd "$1" && pwd) source=$(cd "$2" && pwd) work=$3 python=${4:-}
 
 rm -rf "$work" && mkdir -p "$work"
 cmake --install "$build" --prefix "$work/staged" >/dev/null
@@ -68,7 +68,7 @@ fi
 # pip builds the pure-Python package offline, with the setuptools already installed.
 if [[ -n $python ]] && "$python" -c 'import pip' 2>/dev/null; then
   cp -r "$source/python" "$work/python-source"  # pip builds in the tree it is given
-  "$python" -m pip install --quiet --no-build-isolation --no-index --no-deps \
+  "$python" -m pip install --quiet --root-user-action=ignore --no-build-isolation --no-index --no-deps \
     --target "$work/pip-target" "$work/python-source" || fail "pip install ./python failed"
   PYTHONPATH=$work/pip-target VM316_LIBRARY=$libdir/libvm316.so.0 "$python" -c \
     'import vm316; assert vm316.library().GetMaxRecordLength() == 0' ||

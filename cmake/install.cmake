@@ -12,7 +12,8 @@ set(VM316_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vm316)
 install(FILES include/vm316.h include/vm316_host.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development)
 install(TARGETS vm316 EXPORT vm316Targets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                NAMELINK_COMPONENT development)
 install(EXPORT vm316Targets NAMESPACE vm316:: DESTINATION ${VM316_CMAKE_PACKAGE_DIR}
         COMPONENT development)
 configure_package_config_file(cmake/vm316Config.cmake.in

@@ -16,8 +16,10 @@ libdir=$(dirname "$(find "$tree" -name 'libvm316.so' | head -n 1)")
 fail() { echo "install check: $*" >&2; exit 1; }
 
 # The soname, and the links a host and the loader use.
-[[ $(readlink "$libdir/libvm316.so") == libvm316.so.0 ]] || fail "libvm316.so is not a link to libvm316.so.0"
-objdump -p "$libdir/libvm316.so" | grep -q 'SONAME *libvm316\.so\.0$' || fail "no soname libvm316.so.0"
+[[ $(readlink "$libdir/libvm316.so") == libvm316.so.0 ]] ||
+  fail "libvm316.so is not a link to libvm316.so.0"
+soname=$(objdump -p "$libdir/libvm316.so" | awk '$1 == "SONAME" { print $2 }')
+[[ $soname == libvm316.so.0 ]] || fail "the soname is \"$soname\", not libvm316.so.0"
 for header in vm316.h vm316_host.h; do
   [[ -f $tree/include/$header ]] || fail "include/$header not installed"
 done
@@ -44,8 +46,8 @@ done
 
 # The installed command-line host finds the library beside it.
 if [[ -x $tree/bin/vm316 ]]; then
-  "$tree/bin/vm316" info -q --cal-dir "$work/cli-state" | grep -q 'simulated board' ||
-    fail "the installed vm316 did not describe the simulated board"
+  info=$("$tree/bin/vm316" info -q --cal-dir "$work/cli-state")
+  [[ $info == *"simulated board"* ]] || fail "the installed vm316 did not describe the board"
   echo "bin/vm316: runs"
 fi
 
@@ -68,8 +70,8 @@ fi
 # pip builds the pure-Python package offline, with the setuptools already installed.
 if [[ -n $python ]] && "$python" -c 'import pip' 2>/dev/null; then
   cp -r "$source/python" "$work/python-source"  # pip builds in the tree it is given
-  "$python" -m pip install --quiet --root-user-action=ignore --no-build-isolation --no-index --no-deps \
-    --target "$work/pip-target" "$work/python-source" || fail "pip install ./python failed"
+  "$python" -m pip install --quiet --root-user-action=ignore --no-build-isolation --no-index \
+    --no-deps --target "$work/pip-target" "$work/python-source" || fail "pip install ./python failed"
   PYTHONPATH=$work/pip-target VM316_LIBRARY=$libdir/libvm316.so.0 "$python" -c \
     'import vm316; assert vm316.library().GetMaxRecordLength() == 0' ||
     fail "the package pip installed does not load the library"

@@ -43,6 +43,14 @@ else
 fi
 
 echo "setup: installing ${missing[*]}"
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# apt's own account goes to a log that is shown only when something fails.
+if ! { "${as_root[@]}" apt-get update -qq &&
+       "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+         apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "setup: installing failed" >&2
+  exit 1
+fi
+echo "setup: installed"

@@ -8,7 +8,7 @@ set -euo pipefail
 
 packages=(
   # the library, its tests and benchmarks
-  cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+  cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
   # the vm316 command-line host, and its `serve` subcommand (found through pkg-config)
   libcli11-dev libcpp-httplib-dev pkgconf
   # the Python package, its tests, and pip installs without a network

@@ -3,7 +3,7 @@
 # made with debootstrap: the machine a new user starts from (cmake, ninja, g++, GoogleTest and
 # Google Benchmark, nothing else of ours), with the committed tree (HEAD) as its clone. Needs
 # root, debootstrap (apt-get install debootstrap) and Debian's package mirror; takes about half
-# an hour, so CI does not run it.
+# an hour or more, so CI does not run it.
 #   scripts/fresh-machine-check.sh [ROOT_DIR]     (default: /var/tmp/vm316-fresh-root)
 # The debootstrapped base is kept in ROOT_DIR-base and copied for each run; remove it to start
 # from debootstrap again.

@@ -2,8 +2,8 @@
 # Runs the README's two commands, exactly as the README writes them, in a fresh Debian 12 root
 # made with debootstrap: the machine a new user starts from (cmake, ninja, g++, GoogleTest and
 # Google Benchmark, nothing else of ours), with the committed tree (HEAD) as its clone. Needs
-# root, debootstrap (apt-get install debootstrap) and Debian's package mirror; takes about half
-# an hour or more, so CI does not run it.
+# root, debootstrap (apt-get install debootstrap) and Debian's package mirror; takes some 45
+# minutes on a busy two-core machine, so CI does not run it.
 #   scripts/fresh-machine-check.sh [ROOT_DIR]     (default: /var/tmp/vm316-fresh-root)
 # The debootstrapped base is kept in ROOT_DIR-base and copied for each run; remove it to start
 # from debootstrap again.

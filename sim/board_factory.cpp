@@ -62,7 +62,7 @@ class ConfigReader {
     const std::optional<std::uint64_t> value = ParseUnsigned(text, 0xFFFF);
     if (!value) {
       Fail(kBaseVariable,
-           "'" + std::string(text) + "' is not a port number (decimal or 0x-hex, 0 to 0xFFFF)");
+           std::string("'") + text + "' is not a port number (decimal or 0x-hex, 0 to 0xFFFF)");
       return;
     }
     *base = static_cast<std::uint16_t>(*value);
@@ -85,7 +85,7 @@ class ConfigReader {
     if (text == nullptr) return;
     const std::optional<std::uint64_t> value = ParseSeed(text);
     if (!value) {
-      Fail(kSeedVariable, "'" + std::string(text) + "' is not an integer");
+      Fail(kSeedVariable, std::string("'") + text + "' is not an integer");
       return;
     }
     *seed = *value;

@@ -45,7 +45,8 @@ std::string_view Trim(std::string_view text) {
 }
 
 std::string Quoted(std::string_view text) {
-  return "'" + std::string(text) + "'";
+  // Appended rather than prefixed: GCC 12 sees a false overlap (-Wrestrict) in "'" + string.
+  return std::string("'").append(text) + "'";
 }
 
 std::optional<double> ParseNumber(std::string_view text) {

@@ -25,7 +25,12 @@ constexpr double kProgressRefreshSeconds = 0.25;
 constexpr std::uint32_t kMaxRealPollMs = 50;  // Ctrl-C is seen within this
 constexpr std::uint32_t kMaxVirtualPollMs = 1000;
 
-std::string Timestamp() {
+// The virtual clock keeps no calendar: a record taken on it carries the clock's start as the
+// epoch, so that the same run writes the same bytes every time.
+constexpr const char* kVirtualClockTimestamp = "1970-01-01T00:00:00+0000";
+
+std::string Timestamp(bool virtual_clock) {
+  if (virtual_clock) return kVirtualClockTimestamp;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -553,7 +558,7 @@ Record Acquisition::ReadBack() {
   record.length = static_cast<std::size_t>(std::max(0, length));
   record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, std::max(0, length)));
   record.backend = session_.BackendDescription();
-  record.timestamp = Timestamp();
+  record.timestamp = Timestamp(session_.virtual_clock());
   std::array<std::optional<double>, kChannelCount> levels{};
   for (const int channel : TriggerChannels()) {
     double level = 0.0;

@@ -28,7 +28,8 @@ std::string Ranges() {
     if (range == 0.0) break;
     char number[16];
     std::snprintf(number, sizeof number, "%g", range);
-    text += (text.empty() ? "" : " ") + std::string(number);
+    if (!text.empty()) text += ' ';
+    text += number;
   }
   return text + " V full scale";
 }

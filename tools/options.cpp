@@ -265,7 +265,7 @@ std::string DescribeTrigger(const TriggerOption& trigger,
   const char* slope = trigger.falling ? "falling" : "rising";
   auto level = [&levels](int channel) {
     const std::optional<double>& volts = levels[channel - 1];
-    return volts ? " " + FormatVolts(*volts) : std::string();
+    return volts ? std::string(" ").append(FormatVolts(*volts)) : std::string();
   };
   switch (trigger.source) {
     case TriggerSourceOption::kCh1:

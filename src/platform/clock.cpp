@@ -5,12 +5,6 @@
 
 namespace vm316::platform {
 
-void Clock::Select(ClockKind kind) {
-  if (kind == kind_) return;
-  if (kind == ClockKind::kVirtual) virtual_ns_ = RealNowNs();
-  kind_ = kind;
-}
-
 std::uint64_t Clock::RealNowNs() {
   using namespace std::chrono;
   return static_cast<std::uint64_t>(

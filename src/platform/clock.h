@@ -14,13 +14,19 @@ enum class ClockKind : std::uint8_t { kReal, kVirtual };
 inline constexpr std::uint64_t kPortAccessNs = 1000;
 inline constexpr std::uint64_t kTickReadNs = 1000;
 
+// Where the virtual clock starts, the first time a process chooses it: a fixed instant (the tick
+// counter reads 0, as just after the system started), so that the same command, environment and
+// seed give the same noise, records and calibration files on every run and every machine.
+inline constexpr std::uint64_t kVirtualStartNs = 0;
+
 class Clock {
  public:
   ClockKind Kind() const { return kind_; }
   bool IsVirtual() const { return kind_ == ClockKind::kVirtual; }
 
-  // Switching kinds keeps time monotonic: the virtual clock continues from the present.
-  void Select(ClockKind kind);
+  // The virtual clock never runs backwards: chosen again later in the process, it continues from
+  // where it stood.
+  void Select(ClockKind kind) { kind_ = kind; }
 
   std::uint64_t NowNs() { return IsVirtual() ? virtual_ns_ : RealNowNs(); }
 
@@ -39,7 +45,7 @@ class Clock {
   static std::uint64_t RealNowNs();
 
   ClockKind kind_ = ClockKind::kReal;
-  std::uint64_t virtual_ns_ = 0;
+  std::uint64_t virtual_ns_ = kVirtualStartNs;
 };
 
 // The process-wide clock (never destroyed, so it outlives every static that uses it).

@@ -1,0 +1,68 @@
+# The parts around the library that need more than the C++ standard library. Each one that is
+# missing switches only its own part off, with one line that names the Debian package bringing
+# it back; the library and its tests need none of them.
+#
+#   VM316_HAVE_CLI11    CLI11 (libcli11-dev): the vm316 command-line host and its tests
+#   VM316_HAVE_HTTPLIB  cpp-httplib (libcpp-httplib-dev, found through pkg-config): `vm316 serve`;
+#                       link the interface target vm316_httplib
+#   VM316_PYTHON        a Python 3 with NumPy and pytest (python3-numpy, python3-pytest): the
+#                       tests of the Python package; empty when there is none
+
+function(vm316_missing what package)
+  message(NOTICE "vm316: ${what} not built: apt-get install ${package} brings it back")
+endfunction()
+
+set(VM316_HAVE_CLI11 OFF)
+set(VM316_HAVE_HTTPLIB OFF)
+set(VM316_PYTHON "")
+
+if(CMAKE_CROSSCOMPILING)
+  return()  # the cross builds make the library and its own test hosts only
+endif()
+
+if(VM316_BUILD_TOOLS)
+  find_package(CLI11 CONFIG QUIET)
+  if(CLI11_FOUND)
+    set(VM316_HAVE_CLI11 ON)
+  else()
+    vm316_missing("the vm316 command-line host and its tests (no CLI11)" libcli11-dev)
+  endif()
+endif()
+
+if(VM316_BUILD_TOOLS AND VM316_HAVE_CLI11)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(VM316_CPP_HTTPLIB QUIET IMPORTED_TARGET GLOBAL cpp-httplib)
+  endif()
+  if(VM316_CPP_HTTPLIB_FOUND)
+    set(VM316_HAVE_HTTPLIB ON)
+    # Debian's cpp-httplib is a compiled library: its compile definitions (TLS, compression)
+    # must be the ones it was built with, which only its pkg-config file knows.
+    add_library(vm316_httplib INTERFACE)
+    target_link_libraries(vm316_httplib INTERFACE PkgConfig::VM316_CPP_HTTPLIB)
+  else()
+    vm316_missing("vm316 serve (no cpp-httplib found through pkg-config)"
+                  "libcpp-httplib-dev pkgconf")
+  endif()
+endif()
+
+# The Python package needs no compiler; its tests need NumPy and pytest. The first interpreter
+# on PATH may be a private one without them, so the system's is tried as well.
+if(VM316_BUILD_TESTS)
+  find_program(VM316_PYTHON_ON_PATH NAMES python3)
+  foreach(candidate ${VM316_PYTHON_EXECUTABLE} ${VM316_PYTHON_ON_PATH} /usr/bin/python3)
+    if(NOT EXISTS "${candidate}")
+      continue()
+    endif()
+    execute_process(COMMAND ${candidate} -c "import numpy, pytest" RESULT_VARIABLE missing
+                    OUTPUT_QUIET ERROR_QUIET)
+    if(missing EQUAL 0)
+      set(VM316_PYTHON ${candidate})
+      break()
+    endif()
+  endforeach()
+  if(NOT VM316_PYTHON)
+    vm316_missing("the tests of the Python package (no python3 with NumPy and pytest)"
+                  "python3-numpy python3-pytest")
+  endif()
+endif()

@@ -136,4 +136,5 @@ HOST_EXTRAS = {
     "vm316_set_message_handler": (None, (MESSAGE_HANDLER, c_void_p)),
     "vm316_post_message": (c_int32, (c_uint32, c_size_t, c_ssize_t)),
     "vm316_register_window_message": (c_uint32, (c_char_p,)),
+    "vm316_record_bound_ms": (c_double, (c_double, c_int32, c_int32, c_double)),
 }

@@ -298,7 +298,7 @@ bool TVMx16::BusFloats() {
   if (!PortAccessOk) return false;
   const std::uint8_t high = Io.Read(port::kCounterHighPort);
   const std::uint8_t low = Io.Read(port::kCounterLowPort);
-  if (high != platform::kFloatingBus || low != platform::kFloatingBus) return false;
+  if (!port::CounterFloats(high) || low != platform::kFloatingBus) return false;
   return Io.Read(port::kStatusPort) == platform::kFloatingBus;
 }
 

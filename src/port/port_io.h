@@ -49,6 +49,13 @@ class PortIo {
   PortSet ports_{};
 };
 
+// The high byte of the sample-address counter at 0xFF is what a floating bus reads: the board
+// has gone (pulled from the slot, cable off). The board's own counter never reads so, since its
+// top bit is no address bit and reads 0.
+constexpr bool CounterFloats(std::uint8_t counter_high) {
+  return counter_high == platform::kFloatingBus;
+}
+
 // True when the eight ports of a board at `base` lie in the I/O space without wrapping past
 // 0xFFFF. A base beyond that would put the upper ports of the set at the bottom of the space
 // (the PC's DMA controller), so on real ports no board is looked for there.

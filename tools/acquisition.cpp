@@ -25,20 +25,6 @@ constexpr double kProgressRefreshSeconds = 0.25;
 constexpr std::uint32_t kMaxRealPollMs = 50;  // Ctrl-C is seen within this
 constexpr std::uint32_t kMaxVirtualPollMs = 1000;
 
-// The virtual clock keeps no calendar: a record taken on it carries the clock's start as the
-// epoch, so that the same run writes the same bytes every time.
-constexpr const char* kVirtualClockTimestamp = "1970-01-01T00:00:00+0000";
-
-std::string Timestamp(bool virtual_clock) {
-  if (virtual_clock) return kVirtualClockTimestamp;
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  return text;
-}
-
 std::string ChannelName(int channel) {
   return "ch" + std::to_string(channel);
 }
@@ -164,17 +150,7 @@ double Acquisition::DcLevel(int channel) const {
 }
 
 std::vector<int> Acquisition::TriggerChannels() const {
-  switch (options_.trigger.source) {
-    case TriggerSourceOption::kCh1:
-      return {1};
-    case TriggerSourceOption::kCh2:
-      return {2};
-    case TriggerSourceOption::kAnd:
-    case TriggerSourceOption::kOr:
-      return {1, 2};
-    default:
-      return {};
-  }
+  return ChannelsOfTriggerSource(options_.trigger.source);
 }
 
 double Acquisition::RecordSeconds() const {
@@ -558,7 +534,7 @@ Record Acquisition::ReadBack() {
   record.length = static_cast<std::size_t>(std::max(0, length));
   record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, std::max(0, length)));
   record.backend = session_.BackendDescription();
-  record.timestamp = Timestamp(session_.virtual_clock());
+  record.timestamp = RecordTimestamp(session_.virtual_clock());
   std::array<std::optional<double>, kChannelCount> levels{};
   for (const int channel : TriggerChannels()) {
     double level = 0.0;
@@ -638,6 +614,20 @@ Record Acquisition::Latest() {
   Record record = ReadBack();
   FollowRangeChanges();
   return record;
+}
+
+// The virtual clock keeps no calendar: a record taken on it carries the clock's start as the
+// epoch, so that the same run writes the same bytes every time.
+constexpr const char* kVirtualClockTimestamp = "1970-01-01T00:00:00+0000";
+
+std::string RecordTimestamp(bool virtual_clock) {
+  if (virtual_clock) return kVirtualClockTimestamp;
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  return text;
 }
 
 }  // namespace vm316::cli

@@ -284,4 +284,18 @@ std::string DescribeTrigger(const TriggerOption& trigger,
   return "none";
 }
 
+std::vector<int> ChannelsOfTriggerSource(TriggerSourceOption source) {
+  switch (source) {
+    case TriggerSourceOption::kCh1:
+      return {1};
+    case TriggerSourceOption::kCh2:
+      return {2};
+    case TriggerSourceOption::kAnd:
+    case TriggerSourceOption::kOr:
+      return {1, 2};
+    default:
+      return {};
+  }
+}
+
 }  // namespace vm316::cli

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "record.h"
 
@@ -111,5 +112,8 @@ std::optional<std::uint16_t> ParsePortAddress(std::string_view text, std::string
 // "ch1 rising 2.50 V", "ext falling", "none".
 std::string DescribeTrigger(const TriggerOption& trigger,
                             const std::array<std::optional<double>, kChannelCount>& levels);
+
+// The channels whose comparator a trigger source uses (their levels are the ones to mark).
+std::vector<int> ChannelsOfTriggerSource(TriggerSourceOption source);
 
 }  // namespace vm316::cli

@@ -96,4 +96,7 @@ inline const char* TriggerStateKey(TriggerState state) {
   return "unknown";
 }
 
+// The local time of a capture, ISO 8601; on the virtual clock a fixed instant.
+std::string RecordTimestamp(bool virtual_clock);
+
 }  // namespace vm316::cli

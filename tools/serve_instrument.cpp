@@ -27,15 +27,6 @@ constexpr double kMaxPollMs = 20.0;
 constexpr int kPollsPerRecord = 50;
 constexpr std::size_t kHeaderAlignment = 4;
 
-std::string Timestamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  return text;
-}
-
 std::string StatisticsJson(const TraceStatistics& s) {
   return "{\"min\":" + JsonNumber(s.min) + ",\"max\":" + JsonNumber(s.max) +
          ",\"pp\":" + JsonNumber(s.peak_to_peak) + ",\"mean\":" + JsonNumber(s.mean) +
@@ -360,8 +351,8 @@ void PanelInstrument::AcquireOne() {
   }
   armed_ = false;
   Publish(free_running ? TriggerState::kFreeRunning
-                       : forced     ? TriggerState::kForced
-                                    : TriggerState::kTriggered);
+          : forced     ? TriggerState::kForced
+                       : TriggerState::kTriggered);
   if (settings_.mode == RunMode::kSingle) {
     settings_.mode = RunMode::kStop;
     ReadBackState();
@@ -423,7 +414,7 @@ Record PanelInstrument::ReadBackRecord(
   record.length = raw[0].size();
   record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, length));
   record.backend = backend_description_;
-  record.timestamp = Timestamp();
+  record.timestamp = RecordTimestamp(virtual_clock_);
   std::array<std::optional<double>, kChannelCount> levels{};
   const std::vector<int> trigger_channels = TriggerChannels();
   for (const int channel : trigger_channels) {

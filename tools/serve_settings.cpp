@@ -314,17 +314,7 @@ SettingResult PanelInstrument::ApplyDcLevel(int channel, const std::string& valu
 }
 
 std::vector<int> PanelInstrument::TriggerChannels() const {
-  switch (settings_.trigger.source) {
-    case TriggerSourceOption::kCh1:
-      return {1};
-    case TriggerSourceOption::kCh2:
-      return {2};
-    case TriggerSourceOption::kAnd:
-    case TriggerSourceOption::kOr:
-      return {1, 2};
-    default:
-      return {};
-  }
+  return ChannelsOfTriggerSource(settings_.trigger.source);
 }
 
 std::string PanelInstrument::FollowTriggerLevel() {

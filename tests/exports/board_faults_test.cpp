@@ -15,6 +15,7 @@
 
 #include "sim_session.h"
 #include "support/message_capture.h"
+#include "support/slowdown.h"
 #include "vm316.h"
 #include "vm316_host.h"
 
@@ -42,11 +43,7 @@ constexpr uint32_t kTimeOutMs = 100;
 constexpr uint32_t kPatienceMs = 1500;
 // Wall time a call may take in a debug or instrumented build; VM316_TEST_SLOWDOWN scales it
 // for runs under valgrind.
-const double kWallBoundSeconds = [] {
-  const char* slowdown = std::getenv("VM316_TEST_SLOWDOWN");
-  const double factor = slowdown != nullptr ? std::atof(slowdown) : 1.0;
-  return 20.0 * (factor >= 1.0 ? factor : 1.0);
-}();
+const double kWallBoundSeconds = 20.0 * vm316::test::Slowdown();
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

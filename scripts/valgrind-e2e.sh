@@ -14,10 +14,9 @@ memcheck=(valgrind --tool=memcheck --error-exitcode=99 --leak-check=full
 
 # Left out, for time only: the pulled-board bisection (the same bring-up some twenty times), the
 # calibration on a dead converter (two full calibrations) and on a board with analog faults
-# (three); the calibration that seeds the
-# other tests' files still runs under memcheck. Left out because valgrind cannot run it: the
-# floating-point environments of legacy hosts (valgrind's x87 has no precision control and
-# never raises an unmasked exception).
+# (three); the calibration that seeds the other tests' files still runs under memcheck. Left
+# out because valgrind cannot run it: the floating-point environments of legacy hosts
+# (valgrind's x87 has no precision control and never raises an unmasked exception).
 "${memcheck[@]}" "$build/tests/vm316_interface_tests" \
   --gtest_filter='-BoardFaultTest.ABoardPulledOutAtAnyPointEndsEveryCallAndIsReported:BoardFaultTest.ACalibrationOnADeadSecondConverterFailsAndSaysSo:BoardFaultTest.CalibrationOnABoardWithAnAnalogFaultOrASlowBus:FloatingPointEnvironmentTest.*'
 

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "vm316.h"
 #include "vm316_host.h"
 
@@ -54,20 +55,9 @@ constexpr uint32_t kMaxPumpMs = 20;
 // Buffers for any record the board can hold, with room to spare.
 constexpr std::size_t kBufferSamples = 32768 + 16;
 
-// Reads the input front to back; past its end every value is 0.
-class Input {
+class Input : public FuzzInput {
  public:
-  Input(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return at_ >= size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
-  uint32_t U32() { return static_cast<uint32_t>(U16() | static_cast<uint32_t>(U16()) << 16); }
-  int32_t I32() {
-    const uint32_t bits = U32();
-    int32_t value = 0;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-  }
+  using FuzzInput::FuzzInput;
   // A channel: mostly the two real ones, sometimes anything.
   uint8_t Channel() {
     const uint8_t b = Byte();
@@ -99,11 +89,6 @@ class Input {
     std::memcpy(&value, &bits, sizeof value);
     return value;
   }
-
- private:
-  const uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
 };
 
 struct Buffers {

@@ -15,6 +15,7 @@
 #include <limits>
 #include <string>
 
+#include "fuzz_input.h"
 #include "vm316.h"
 #include "vm316_host.h"
 
@@ -28,16 +29,9 @@ constexpr int kMaxHandlerCalls = 6;
 constexpr int kMaxHandlerDepth = 2;
 constexpr std::size_t kBufferSamples = 32768 + 16;
 
-class Input {
+class Input : public FuzzInput {
  public:
-  Input(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return at_ >= size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  uint32_t U32() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(Byte()) << (8 * i);
-    return value;
-  }
+  using FuzzInput::FuzzInput;
   double Real() {
     static constexpr double kValues[] = {0.0,
                                          0.02,
@@ -53,11 +47,6 @@ class Input {
                                          0.003125};
     return kValues[Byte() % std::size(kValues)];
   }
-
- private:
-  const uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
 };
 
 struct Run {

@@ -550,20 +550,9 @@ Record Acquisition::ReadBack() {
     record.trigger_level = levels[*record.trigger_channel - 1];
   }
   for (int channel = 1; channel <= kChannelCount; ++channel) {
-    ChannelRecord& trace = record.channels[channel - 1];
-    const auto ch = static_cast<std::uint8_t>(channel);
-    trace.recorded = (options_.channel_mask & (1 << (channel - 1))) != 0;
-    GetSensitivity(ch, &trace.sensitivity);
-    std::uint8_t flag = 0;
-    if (GetAutoRanging(ch, &flag) == StatusOk) trace.auto_range = flag != 0;
-    if (GetCoupling(ch, &flag) == StatusOk) trace.ac_coupled = flag != 0;
-    GetDcLevel(ch, &trace.dc_level);
-    if (!trace.recorded) continue;
-    const auto count = static_cast<std::ptrdiff_t>(record.length);
-    // The board reads the input less the DC level; the host shows the input.
-    trace.volts.assign(volts_[channel - 1].begin(), volts_[channel - 1].begin() + count);
-    for (double& v : trace.volts) v += trace.dc_level;
-    trace.raw.assign(raw_[channel - 1].begin(), raw_[channel - 1].begin() + count);
+    const bool recorded = (options_.channel_mask & (1 << (channel - 1))) != 0;
+    record.channels[channel - 1] = ReadBackChannel(channel, recorded, volts_[channel - 1].data(),
+                                                   raw_[channel - 1].data(), record.length);
   }
   return record;
 }
@@ -628,6 +617,24 @@ std::string RecordTimestamp(bool virtual_clock) {
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
   return text;
+}
+
+ChannelRecord ReadBackChannel(int channel, bool recorded, const double* volts,
+                              const std::uint16_t* raw, std::size_t count) {
+  ChannelRecord trace;
+  const auto ch = static_cast<std::uint8_t>(channel);
+  trace.recorded = recorded;
+  GetSensitivity(ch, &trace.sensitivity);
+  std::uint8_t flag = 0;
+  if (GetAutoRanging(ch, &flag) == StatusOk) trace.auto_range = flag != 0;
+  if (GetCoupling(ch, &flag) == StatusOk) trace.ac_coupled = flag != 0;
+  GetDcLevel(ch, &trace.dc_level);
+  if (!recorded) return trace;
+  // The board reads the input less the DC level; the host shows the input.
+  trace.volts.assign(volts, volts + count);
+  for (double& v : trace.volts) v += trace.dc_level;
+  trace.raw.assign(raw, raw + count);
+  return trace;
 }
 
 }  // namespace vm316::cli

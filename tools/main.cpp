@@ -11,7 +11,7 @@
 #include "errors.h"
 #include "interrupt.h"
 #include "options.h"
-#include "signal_spec.h"
+#include "signal_wiring.h"
 #include "terminal_plot.h"
 #include "units.h"
 #ifdef VM316_WITH_SERVE
@@ -279,19 +279,19 @@ int main(int argc, char** argv) {
   app.add_option("--port", port, "real hardware at this I/O port base (0x378, 0x300, ...)")
       ->check(Checked(ParsePortAddress, "ADDR"))
       ->type_name("ADDR");
-  const CLI::Validator signal = Checked(ParseSignalSpec, "SPEC");
+  const CLI::Validator signal = Checked(ParseSignalWiring, "SIGNAL");
   app.add_option("--sim-ch1", backend.sim_ch1,
                  "signal on channel 1 of the simulated board (square:freq=1k,amp=2)")
       ->check(signal)
-      ->type_name("SPEC")
+      ->type_name("SIGNAL")
       ->capture_default_str();
   app.add_option("--sim-ch2", backend.sim_ch2, "signal on channel 2 of the simulated board")
       ->check(signal)
-      ->type_name("SPEC")
+      ->type_name("SIGNAL")
       ->capture_default_str();
   app.add_option("--sim-ext", backend.sim_ext, "signal on the external trigger input")
       ->check(signal)
-      ->type_name("SPEC")
+      ->type_name("SIGNAL")
       ->capture_default_str();
   app.add_option("--cal-dir", backend.cal_dir,
                  "directory of the calibration files (default: $XDG_STATE_HOME/vm316 or "
@@ -399,9 +399,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     return Usage(app, error);
   }
-  // The simulated board reads plain numbers: its specs go on without prefixes or units.
-  for (std::string* spec : {&backend.sim_ch1, &backend.sim_ch2, &backend.sim_ext}) {
-    *spec = *ParseSignalSpec(*spec, nullptr);
+  // The simulated board reads plain numbers: its signals go on without prefixes or units.
+  for (std::string* wiring : {&backend.sim_ch1, &backend.sim_ch2, &backend.sim_ext}) {
+    *wiring = *ParseSignalWiring(*wiring, nullptr);
   }
   if (measure->parsed()) {
     outputs.count = Count(count);

@@ -99,4 +99,9 @@ inline const char* TriggerStateKey(TriggerState state) {
 // The local time of a capture, ISO 8601; on the virtual clock a fixed instant.
 std::string RecordTimestamp(bool virtual_clock);
 
+// One channel of the record just taken, with its settings read back from the library: `count`
+// samples of `volts` (the input less the DC level, as the library gives it) and of `raw`.
+ChannelRecord ReadBackChannel(int channel, bool recorded, const double* volts,
+                              const std::uint16_t* raw, std::size_t count);
+
 }  // namespace vm316::cli

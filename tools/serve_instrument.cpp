@@ -432,19 +432,9 @@ Record PanelInstrument::ReadBackRecord(
   }
   const int mask = ChannelMask();
   for (int channel = 1; channel <= kChannelCount; ++channel) {
-    ChannelRecord& trace = record.channels[channel - 1];
-    const auto ch = static_cast<std::uint8_t>(channel);
-    trace.recorded = (mask & (1 << (channel - 1))) != 0;
-    GetSensitivity(ch, &trace.sensitivity);
-    std::uint8_t flag = 0;
-    if (GetAutoRanging(ch, &flag) == StatusOk) trace.auto_range = flag != 0;
-    if (GetCoupling(ch, &flag) == StatusOk) trace.ac_coupled = flag != 0;
-    GetDcLevel(ch, &trace.dc_level);
-    if (!trace.recorded) continue;
-    // The board reads the input less the DC level; the panel shows the input.
-    trace.volts = volts[channel - 1];
-    for (double& v : trace.volts) v += trace.dc_level;
-    trace.raw = raw[channel - 1];
+    const bool recorded = (mask & (1 << (channel - 1))) != 0;
+    record.channels[channel - 1] = ReadBackChannel(channel, recorded, volts[channel - 1].data(),
+                                                   raw[channel - 1].data(), record.length);
   }
   return record;
 }

@@ -30,16 +30,6 @@ constexpr std::array<Prefix, 10> kPrefixes{{{"p", -12},
 
 bool g_micro_sign = false;
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   if (suffix.empty() || text.size() < suffix.size()) return false;
   const std::string_view tail = text.substr(text.size() - suffix.size());
@@ -110,6 +100,16 @@ std::string Format(double value, std::string_view unit, int significant, bool ke
 }
 
 }  // namespace
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
 
 std::optional<double> ParseQuantity(std::string_view text, std::string_view unit) {
   text = Trim(text);

@@ -46,4 +46,7 @@ std::string FormatVolts(double volts);
 // A duration for progress lines: "12.3 s", "5 min 27 s", "2 h 03 min".
 std::string FormatDuration(double seconds);
 
+// The text without the white space around it.
+std::string_view Trim(std::string_view text);
+
 }  // namespace vm316::cli

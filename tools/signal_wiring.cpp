@@ -1,4 +1,4 @@
-#include "signal_spec.h"
+#include "signal_wiring.h"
 
 #include <array>
 #include <cctype>
@@ -38,16 +38,6 @@ constexpr std::array<Kind, 8> kKinds = {{{"ground", "noise"},
                                          {"generator", "noise"}}};
 
 constexpr double kMaxSignalHz = 1e9;
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 bool Applies(const Kind& kind, std::string_view key) {
   std::string_view list = kind.keys;
@@ -112,7 +102,7 @@ std::string Plain(double value) {
 
 }  // namespace
 
-std::optional<std::string> ParseSignalSpec(std::string_view text, std::string* error) {
+std::optional<std::string> ParseSignalWiring(std::string_view text, std::string* error) {
   const std::size_t colon = text.find(':');
   const std::string_view kind_name = Trim(text.substr(0, colon));
   const Kind* kind = nullptr;

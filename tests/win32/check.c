@@ -27,6 +27,36 @@ void seed_calibration(void) {
   }
 }
 
+struct window_search {
+  const char* window_class;
+  const char* title;
+  HWND found;
+};
+
+static BOOL CALLBACK match_own_window(HWND window, LPARAM search_address) {
+  struct window_search* search = (struct window_search*)search_address;
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char name[256];
+  if (process != GetCurrentProcessId()) return TRUE;
+  if (search->window_class != NULL && (GetClassNameA(window, name, sizeof name) == 0 ||
+                                       strcmp(name, search->window_class) != 0)) {
+    return TRUE;
+  }
+  if (search->title != NULL &&
+      (GetWindowTextA(window, name, sizeof name) == 0 || strcmp(name, search->title) != 0)) {
+    return TRUE;
+  }
+  search->found = window;
+  return FALSE;
+}
+
+HWND own_window(const char* window_class, const char* title) {
+  struct window_search search = {window_class, title, NULL};
+  EnumWindows(match_own_window, (LPARAM)&search);
+  return search.found;
+}
+
 void use_simulated_board(void) {
   SetEnvironmentVariableA("VM316_PORT", "sim");
   SetEnvironmentVariableA("VM316_CLOCK", "virtual");

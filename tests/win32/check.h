@@ -70,6 +70,10 @@ const char* calibration_directory(void);
  * instead of calibrating. */
 void seed_calibration(void);
 
+/* The top-level window of this process with the given class and title (either may be NULL). CTest
+ * runs cases side by side, so another case's process may have a window of the same class. */
+HWND own_window(const char* window_class, const char* title);
+
 /* The simulated board on the virtual clock, quiet: what every case starts from. Variables not
  * named by a case keep their defaults (grounded inputs). */
 void use_simulated_board(void);

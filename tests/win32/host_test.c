@@ -34,13 +34,6 @@ static ULONGLONG file_age_seconds(const char* name) {
   return (now.QuadPart - written.QuadPart) / 10000000ull;
 }
 
-static HWND own_window(const char* window_class, const char* title) {
-  const HWND window = FindWindowA(window_class, title);
-  DWORD process = 0;
-  if (window != NULL) GetWindowThreadProcessId(window, &process);
-  return process == GetCurrentProcessId() ? window : NULL;
-}
-
 /* ---- The calibration and its progress window --------------------------------------------- */
 
 /* What the progress window looked like while the calibration ran. */
@@ -190,9 +183,11 @@ static void blocking_measurement_in_volts(void) {
   REQUIRE(SetTriggerTimeOut(0) == StatusOk);
   REQUIRE(StartMeasurement() == StatusOk);
   REQUIRE(GetMeasurement(ch1_volts, ch2_volts) == StatusOk);
-  const double step = 0.8 / 128; /* one converter step on the 0.8 V range */
-  CHECK_NEAR(0.5, mean(ch1_volts, kVoltRecordLength), step + 0.005);
-  CHECK_NEAR(-0.3, mean(ch2_volts, kVoltRecordLength), step + 0.003);
+  /* One converter step on the 0.8 V range, and 3 % of the reading: the 0.8 V range has its gain
+   * calibrated at a quarter of full scale (the calibration's statistics are in docs/). */
+  const double step = 0.8 / 128;
+  CHECK_NEAR(0.5, mean(ch1_volts, kVoltRecordLength), step + 0.5 * 0.03);
+  CHECK_NEAR(-0.3, mean(ch2_volts, kVoltRecordLength), step + 0.3 * 0.03);
   double one_ch1 = 0.0, one_ch2 = 0.0;
   CHECK_EQ_INT(StatusOk, GetOneMeasurement(100, &one_ch1, &one_ch2));
   CHECK(one_ch1 == ch1_volts[100] && one_ch2 == ch2_volts[100]);

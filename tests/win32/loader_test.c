@@ -161,17 +161,17 @@ static void unloading_a_running_instrument(void) {
   REQUIRE(load(&lib));
   lib.vm316_set_message_handler(record_notice, NULL);
   start_continuous_acquisition(8000);
-  CHECK(FindWindowA("TDeviceMessageReceiver", NULL) != NULL);
+  CHECK(own_window("TDeviceMessageReceiver", NULL) != NULL);
 
   REQUIRE(FreeLibrary(lib.module));
   CHECK(GetModuleHandleA(kLibrary) == NULL);
-  CHECK(FindWindowA("TDeviceMessageReceiver", NULL) == NULL);
+  CHECK(own_window("TDeviceMessageReceiver", NULL) == NULL);
   run_message_loop_until(never, 200); /* no tick may reach the unmapped library */
 
   REQUIRE(load(&lib));
   lib.vm316_set_message_handler(record_notice, NULL);
   start_continuous_acquisition(10000);
-  CHECK(FindWindowA("TDeviceMessageReceiver", NULL) != NULL);
+  CHECK(own_window("TDeviceMessageReceiver", NULL) != NULL);
   CHECK_EQ_INT(StatusOk, lib.ExitInstrument());
   CHECK(FreeLibrary(lib.module));
   CHECK_EQ_INT(0, received.message_boxes);

@@ -102,27 +102,59 @@ static int run_in(const struct host_environment* host, unsigned long long* words
   return after == before && raised == 0 ? transcript_length : -1;
 }
 
+/* Whether the processor loads a double into the x87 exactly under reduced precision control,
+ * as the x87 does: the precision field governs arithmetic only. An emulator that rounds the load
+ * itself changes a host's own arguments before the library is entered, so reduced-precision
+ * hosts can then only be checked for faults and for their environment, not bit for bit. */
+static int loads_are_exact_under_reduced_precision(void) {
+  const volatile double third = 1.0 / 3.0;
+  volatile double copy = 0.0;
+  const unsigned int saved = _controlfp(0, 0);
+  _controlfp(_PC_24, _MCW_PC);
+  __asm__ __volatile__("fldl %1\n\tfstpl %0" : "=m"(copy) : "m"(third));
+  _controlfp(saved, _MCW_PC);
+  return copy == third;
+}
+
 static void every_environment_gets_the_same_answers(void) {
   seed_calibration();
+  /* DC inputs: a record then does not depend on the sub-millisecond phase of the clock at which
+   * each run happens to start. */
+  SetEnvironmentVariableA("VM316_SIM_CH1", "dc:offset=0.31");
+  SetEnvironmentVariableA("VM316_SIM_CH2", "dc:offset=-0.2");
   static unsigned long long reference[kTranscriptLength];
   static unsigned long long words[kTranscriptLength];
   const struct host_environment standard = {"default", _RC_NEAR | _PC_64 | _MCW_EM};
+  /* The first bring-up of the process starts the board from another state than the later ones:
+   * the reference is the second run in the default environment. */
+  REQUIRE(run_in(&standard, reference) > 1000);
   const int length = run_in(&standard, reference);
   REQUIRE(length > 1000);
+  const int exact_loads = loads_are_exact_under_reduced_precision();
+  if (!exact_loads) {
+    fprintf(stderr, "this processor rounds x87 loads to the precision control (an emulator): "
+                    "reduced-precision hosts are checked for faults and environment only\n");
+  }
   /* Invalid, zero-divide and overflow unmasked: any of them would fault in the host. */
   const unsigned int traps = _EM_INEXACT | _EM_UNDERFLOW | _EM_DENORMAL;
   const struct host_environment hosts[] = {
-      {"up, traps", _RC_UP | _PC_64 | traps},        {"down, traps", _RC_DOWN | _PC_64 | traps},
-      {"chop, traps", _RC_CHOP | _PC_64 | traps},    {"53-bit, traps", _RC_NEAR | _PC_53 | traps},
-      {"53-bit, up", _RC_UP | _PC_53 | _MCW_EM},     {"24-bit, traps", _RC_NEAR | _PC_24 | traps},
-      {"24-bit, down", _RC_DOWN | _PC_24 | _MCW_EM},
+      {"near, traps", _RC_NEAR | _PC_64 | traps},    {"up, traps", _RC_UP | _PC_64 | traps},
+      {"down, traps", _RC_DOWN | _PC_64 | traps},    {"chop, traps", _RC_CHOP | _PC_64 | traps},
+      {"53-bit, traps", _RC_NEAR | _PC_53 | traps},  {"53-bit, up", _RC_UP | _PC_53 | _MCW_EM},
+      {"24-bit, traps", _RC_NEAR | _PC_24 | traps},  {"24-bit, down", _RC_DOWN | _PC_24 | _MCW_EM},
   };
   for (size_t i = 0; i < sizeof hosts / sizeof hosts[0]; ++i) {
     const int got = run_in(&hosts[i], words);
     CHECK_EQ_INT(length, got);
-    if (got == length && memcmp(words, reference, sizeof(words[0]) * (size_t)length) != 0) {
-      fprintf(stderr, "%s: other answers than the default environment's\n", hosts[i].name);
+    const int reduced = (hosts[i].control & _MCW_PC) != _PC_64;
+    if (got != length || (reduced && !exact_loads)) continue;
+    for (int word = 0; word < length; ++word) {
+      if (words[word] == reference[word]) continue;
+      fprintf(stderr, "%s: other answers than the default environment's, first at word %d: %llx"
+                      " instead of %llx\n",
+              hosts[i].name, word, words[word], reference[word]);
       ++check_failures;
+      break;
     }
   }
 }

@@ -42,7 +42,7 @@ class MessageLoop {
 
   ~MessageLoop() {
     win32::DestroyLibraryWindow(timer_window_);
-    for (const auto& [window, handle] : windows_) win32::DestroyLibraryWindow(handle);
+    for (const HiddenWindow& hidden : windows_) win32::DestroyLibraryWindow(hidden.handle);
   }
 
   void Add(Timer* timer) {
@@ -83,25 +83,33 @@ class MessageLoop {
     if (handle == nullptr) throw std::runtime_error("the hidden window cannot be created");
     // Set after creation: the window's own creation messages are not the handler's business.
     ::SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
-    windows_.emplace_back(window, handle);
+    windows_.push_back({window, handle});
   }
 
   void Remove(MessageWindow* window) {
-    const auto entry = std::find_if(windows_.begin(), windows_.end(),
-                                    [window](const auto& pair) { return pair.first == window; });
+    // Messages still queued for the window go with it.
+    const auto entry = std::find_if(windows_.begin(), windows_.end(), [window](const auto& hidden) {
+      return hidden.window == window;
+    });
     if (entry == windows_.end()) return;
-    ::SetWindowLongPtrA(entry->second, GWLP_USERDATA, 0);
-    win32::DestroyLibraryWindow(entry->second);
+    ::SetWindowLongPtrA(entry->handle, GWLP_USERDATA, 0);
+    win32::DestroyLibraryWindow(entry->handle);
     windows_.erase(entry);
   }
 
-  // The system bounds each thread's queue (10 000 messages by default) and refuses a post past
-  // it: that refusal is the full queue.
-  PostResult Post(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) const {
+  // Windows bounds each thread's queue (10 000 messages by default) and refuses a post past it;
+  // other window systems (Wine's among them) do not, so the library keeps the same bound on its
+  // own posts: those not yet taken from the queue.
+  PostResult Post(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
     if (windows_.empty()) return PostResult::kNoWindow;
     bool posted = false;
-    for (const auto& [window, handle] : windows_) {
-      if (::PostMessageA(handle, message, wparam, lparam) != 0) posted = true;
+    for (HiddenWindow& hidden : windows_) {
+      if (hidden.waiting >= kPostedMessageLimit && !PostedMessagesQueued()) hidden.waiting = 0;
+      if (hidden.waiting >= kPostedMessageLimit) continue;
+      if (::PostMessageA(hidden.handle, message, wparam, lparam) != 0) {
+        ++hidden.waiting;
+        posted = true;
+      }
     }
     return posted ? PostResult::kPosted : PostResult::kQueueFull;
   }
@@ -110,6 +118,20 @@ class MessageLoop {
   template <typename T>
   static void Erase(std::vector<T*>& items, T* item) {
     items.erase(std::remove(items.begin(), items.end(), item), items.end());
+  }
+
+  // A host may take posted messages from the queue without dispatching them: when the count
+  // says full, the queue itself is asked whether any posted message still waits.
+  static bool PostedMessagesQueued() {
+    return (HIWORD(::GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) != 0;
+  }
+
+  // A message taken from the queue for a hidden window: one of the library's posts (or another
+  // program's, which only makes the count err low, where the system's own bound still holds).
+  void Delivered(HWND handle) {
+    for (HiddenWindow& hidden : windows_) {
+      if (hidden.handle == handle && hidden.waiting > 0) --hidden.waiting;
+    }
   }
 
   static HWND CreateTimerWindow() {
@@ -154,6 +176,8 @@ class MessageLoop {
     // The frame ends after DefWindowProcA: an ExitInstrument from within the handler (from the
     // modal loop of a message box it shows, say) destroys this window only then.
     const LibraryCall call;
+    // A message sent from another thread (a system broadcast) did not come from the queue.
+    if (call && instance_ != nullptr && !::InSendMessage()) instance_->Delivered(handle);
     auto* window = reinterpret_cast<MessageWindow*>(::GetWindowLongPtrA(handle, GWLP_USERDATA));
     if (window != nullptr && call) {
       window->handler_(message, static_cast<std::uintptr_t>(wparam),
@@ -165,7 +189,12 @@ class MessageLoop {
   static inline MessageLoop* instance_ = nullptr;
   HWND timer_window_ = nullptr;
   std::vector<Timer*> timers_;
-  std::vector<std::pair<MessageWindow*, HWND>> windows_;
+  struct HiddenWindow {
+    MessageWindow* window;
+    HWND handle;
+    std::size_t waiting = 0;  // posts of the library not yet taken from the queue
+  };
+  std::vector<HiddenWindow> windows_;
 };
 
 void ReleaseMessageLoop() {

@@ -39,8 +39,8 @@ static BOOL CALLBACK match_own_window(HWND window, LPARAM search_address) {
   GetWindowThreadProcessId(window, &process);
   char name[256];
   if (process != GetCurrentProcessId()) return TRUE;
-  if (search->window_class != NULL && (GetClassNameA(window, name, sizeof name) == 0 ||
-                                       strcmp(name, search->window_class) != 0)) {
+  if (search->window_class != NULL &&
+      (GetClassNameA(window, name, sizeof name) == 0 || strcmp(name, search->window_class) != 0)) {
     return TRUE;
   }
   if (search->title != NULL &&

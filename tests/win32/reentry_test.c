@@ -132,16 +132,17 @@ static void every_environment_gets_the_same_answers(void) {
   REQUIRE(length > 1000);
   const int exact_loads = loads_are_exact_under_reduced_precision();
   if (!exact_loads) {
-    fprintf(stderr, "this processor rounds x87 loads to the precision control (an emulator): "
-                    "reduced-precision hosts are checked for faults and environment only\n");
+    fprintf(stderr,
+            "this processor rounds x87 loads to the precision control (an emulator): "
+            "reduced-precision hosts are checked for faults and environment only\n");
   }
   /* Invalid, zero-divide and overflow unmasked: any of them would fault in the host. */
   const unsigned int traps = _EM_INEXACT | _EM_UNDERFLOW | _EM_DENORMAL;
   const struct host_environment hosts[] = {
-      {"near, traps", _RC_NEAR | _PC_64 | traps},    {"up, traps", _RC_UP | _PC_64 | traps},
-      {"down, traps", _RC_DOWN | _PC_64 | traps},    {"chop, traps", _RC_CHOP | _PC_64 | traps},
-      {"53-bit, traps", _RC_NEAR | _PC_53 | traps},  {"53-bit, up", _RC_UP | _PC_53 | _MCW_EM},
-      {"24-bit, traps", _RC_NEAR | _PC_24 | traps},  {"24-bit, down", _RC_DOWN | _PC_24 | _MCW_EM},
+      {"near, traps", _RC_NEAR | _PC_64 | traps},   {"up, traps", _RC_UP | _PC_64 | traps},
+      {"down, traps", _RC_DOWN | _PC_64 | traps},   {"chop, traps", _RC_CHOP | _PC_64 | traps},
+      {"53-bit, traps", _RC_NEAR | _PC_53 | traps}, {"53-bit, up", _RC_UP | _PC_53 | _MCW_EM},
+      {"24-bit, traps", _RC_NEAR | _PC_24 | traps}, {"24-bit, down", _RC_DOWN | _PC_24 | _MCW_EM},
   };
   for (size_t i = 0; i < sizeof hosts / sizeof hosts[0]; ++i) {
     const int got = run_in(&hosts[i], words);
@@ -150,8 +151,9 @@ static void every_environment_gets_the_same_answers(void) {
     if (got != length || (reduced && !exact_loads)) continue;
     for (int word = 0; word < length; ++word) {
       if (words[word] == reference[word]) continue;
-      fprintf(stderr, "%s: other answers than the default environment's, first at word %d: %llx"
-                      " instead of %llx\n",
+      fprintf(stderr,
+              "%s: other answers than the default environment's, first at word %d: %llx"
+              " instead of %llx\n",
               hosts[i].name, word, words[word], reference[word]);
       ++check_failures;
       break;

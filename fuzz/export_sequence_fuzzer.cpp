@@ -36,12 +36,12 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "fuzz_setup.h"
 #include "vm316.h"
 #include "vm316_host.h"
 
 namespace {
 
-constexpr uint16_t kSimBase = 0x378;
 constexpr int kMaxCalls = 48;
 // Bounds that keep each call short on the virtual clock.
 // The simulated board computes every sample it records while a trigger is awaited, so both
@@ -502,21 +502,7 @@ void BringUpInScratch(Input& in, Buffers& buffers) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  setenv("VM316_PORT", "sim", 1);
-  setenv("VM316_CLOCK", "virtual", 1);
-  setenv("VM316_MESSAGES", "quiet", 1);
-  setenv("VM316_SIM_CH1", "sine:freq=1000,amp=0.5", 1);
-  setenv("VM316_SIM_CH2", "square:freq=300,amp=2", 1);
-  unsetenv("VM316_SIM_FAULT");
-  // The calibration files live in the current directory: a directory of this run, calibrated
-  // once with grounded inputs.
-  std::string dir = (std::filesystem::temp_directory_path() / "vm316-fuzz-XXXXXX").string();
-  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
-  MainDirectory() = dir;
-  setenv("VM316_SIM_CH1", "ground", 1);
-  setenv("VM316_SIM_CH2", "ground", 1);
-  if (InitInstrument(kSimBase) != StatusOk) std::abort();
-  ExitInstrument();
+  MainDirectory() = CalibrateInFreshDirectory("vm316-fuzz-XXXXXX");
   setenv("VM316_SIM_CH1", "sine:freq=1000,amp=0.5", 1);
   setenv("VM316_SIM_CH2", "square:freq=300,amp=2", 1);
   return 0;

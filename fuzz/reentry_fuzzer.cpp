@@ -16,12 +16,12 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "fuzz_setup.h"
 #include "vm316.h"
 #include "vm316_host.h"
 
 namespace {
 
-constexpr uint16_t kSimBase = 0x378;
 constexpr uint32_t kWmDeviceArrived = 0x400 + 13;
 constexpr uint32_t kWmDeviceChange = 537;
 constexpr int kMaxOuterCalls = 24;
@@ -203,16 +203,7 @@ const char* FaultOf(uint8_t b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  setenv("VM316_PORT", "sim", 1);
-  setenv("VM316_CLOCK", "virtual", 1);
-  setenv("VM316_MESSAGES", "quiet", 1);
-  setenv("VM316_SIM_CH1", "ground", 1);
-  setenv("VM316_SIM_CH2", "ground", 1);
-  unsetenv("VM316_SIM_FAULT");
-  std::string dir = (std::filesystem::temp_directory_path() / "vm316-reentry-XXXXXX").string();
-  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
-  if (InitInstrument(kSimBase) != StatusOk) std::abort();
-  ExitInstrument();
+  CalibrateInFreshDirectory("vm316-reentry-XXXXXX");
   // The day's calibration, kept to put back before every input that does not calibrate.
   std::filesystem::copy_file("Vemora1.Cal", "kept1.Cal");
   std::filesystem::copy_file("Vemora2.Cal", "kept2.Cal");

@@ -26,6 +26,13 @@
  * what it answers without an instrument. Before InitInstrument and after ExitInstrument any
  * thread may call; the next InitInstrument makes its thread the owner.
  *
+ * An owner thread that ends without ExitInstrument: the instrument stays open and the other
+ * functions still refuse every other thread, but the next InitInstrument or ExitInstrument
+ * from another thread takes it over. InitInstrument keeps it as it stands (no new bring-up;
+ * settings, calibration and a running DoMeasure acquisition kept), makes the calling thread the
+ * owner with a timer and hidden window of its own, and answers as a second InitInstrument does;
+ * ExitInstrument closes it and answers StatusOk.
+ *
  * Re-entry. A message handler (vm316_host.h), a window procedure the host runs while a message
  * box of the library is up, or any code the library calls out to may call back into these
  * functions. ExitInstrument from there returns StatusOk and the instrument is closed to every
@@ -138,10 +145,11 @@ enum { SlopeRising = 0, SlopeFalling = 1 };
 /* ---- Lifecycle and identification -------------------------------------------------------- */
 
 /* Finds the board at I/O port base address, calibrates and programs it; StatusOk or
- * StatusNoHardware. A second call only reports whether the board is present. */
+ * StatusNoHardware. A second call only reports whether the board is present (also the call that
+ * takes over the instrument of an owner thread that ended: see Threads above). */
 VM316_API uint16_t VM_CALL InitInstrument(uint16_t address);
 /* Stops acquisition and releases the instrument; StatusOk (StatusNoHardware from a thread
- * other than the one that opened it). */
+ * other than the one that opened it, while that one runs). */
 VM316_API uint16_t VM_CALL ExitInstrument(void);
 /* The board keeps no calibration date: StatusNotSupported, date untouched. */
 VM316_API uint16_t VM_CALL GetCalibrationDate(int32_t* date);
@@ -159,11 +167,16 @@ VM316_API uint16_t VM_CALL GetSerialNumber(int32_t* serial);
  * GetPostSamples(). Every sample was recorded after the arm: with samples before the trigger
  * the library holds the trigger off until they have been recorded (the comparators armed so
  * that they cannot fire, a forced trigger held), which takes (length - post + 1) sample
- * periods plus a few milliseconds on the tick counter. Whichever call comes next ends the
- * hold-off: the blocking loop, a timer step, ADC_Ready, ADC_Triggered, ADC_Running or
- * ADC_ForceTrig. A record takes at most the hold-off, the time-out when it forces, the
- * post-trigger samples and 8 more sample periods, and a second (vm316_record_bound_ms in
- * vm316_host.h gives the figure). docs/records.md has the details. */
+ * periods and a thousandth more, plus 4 microseconds, on a microsecond clock. A hold-off of
+ * up to 20 ms (the longest the readout waits for its seek) is waited out by the call that arms
+ * (ADC_Start, StartMeasurement, the timer step of DoMeasure), which returns with the real
+ * trigger settings in place: ask ADC_Triggered or ADC_Ready whenever you like, as without
+ * samples before the trigger. A longer one (256 samples before the trigger at 10 kHz, say) is
+ * ended by whichever call comes next once it has passed: the blocking loop, a timer step,
+ * ADC_Ready, ADC_Triggered, ADC_Running or ADC_ForceTrig. A record takes at most the hold-off,
+ * the time-out when it forces, the post-trigger samples and 8 more sample periods, and a
+ * second (vm316_record_bound_ms in vm316_host.h gives the figure). docs/records.md has the
+ * details. */
 
 /* Acquires and reads one complete record, blocking until done. StatusNoHardware without a
  * present instrument (so before a successful InitInstrument); when no complete record came
@@ -181,7 +194,8 @@ VM316_API uint16_t VM_CALL GetMeasurementRaw(uint16_t* ch1_samples, uint16_t* ch
 /* Raw sample index of channels 1 and 2; an index outside the record: StatusInvalidValue. */
 VM316_API uint16_t VM_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1_sample,
                                                 uint16_t* ch2_sample);
-/* Arms one block acquisition; StatusNoHardware without a present instrument. */
+/* Arms one block acquisition; StatusNoHardware without a present instrument. Returns once a
+ * hold-off of up to 20 ms has passed (see What a record holds). */
 VM316_API uint16_t VM_CALL ADC_Start(void);
 /* 1 from ADC_Start until the first fetch, else 0 (0 also without an instrument). */
 VM316_API uint16_t VM_CALL ADC_Running(void);

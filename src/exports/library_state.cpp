@@ -52,6 +52,26 @@ void CloseInstrument() {
   DestroyInstrument();
 }
 
+void AdoptInstrument() {
+  LibraryState& state = Library();
+  if (state.closing) {
+    DestroyInstrument();
+    return;
+  }
+  if (!state.instance) return;
+  state.instance->MoveToCallingThread();
+  state.device_receiver.reset();
+  CreateDeviceReceiver(state);
+}
+
+void CreateDeviceReceiver(LibraryState& state) {
+  try {
+    state.device_receiver = std::make_unique<TDeviceMessageReceiver>();
+  } catch (...) {
+    state.device_receiver.reset();
+  }
+}
+
 void RefreshVoltFactor(TVMx16& instrument, int channel) {
   Library().VoltFactor[channel] =
       static_cast<double>(instrument.ChannelSensitivity(channel)) / 32768.0;

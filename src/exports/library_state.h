@@ -39,6 +39,15 @@ TVMx16* PresentInstrument();
 // them closed and destroys them when the outermost call ends.
 void CloseInstrument();
 
+// The thread that opened the instrument has ended without closing it, and the calling thread
+// has taken it over: what belonged to the ended thread (the timer, the hidden window, port
+// access where it is granted per thread) is made anew for this one, and a close that the ended
+// thread left unfinished is finished.
+void AdoptInstrument();
+
+// The hidden window, when it can be had: the library works without it.
+void CreateDeviceReceiver(LibraryState& state);
+
 // Volts per raw step of a channel: its sensitivity ÷ 32768.
 void RefreshVoltFactor(TVMx16& instrument, int channel);
 

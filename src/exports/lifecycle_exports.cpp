@@ -18,15 +18,6 @@ constexpr const char* kRegisteredMessageNames[] = {
     "Vemora: SettingChanged",
 };
 
-void CreateDeviceReceiver(LibraryState& state) {
-  try {
-    state.device_receiver = std::make_unique<TDeviceMessageReceiver>();
-  } catch (...) {
-    // The library works without the hidden window.
-    state.device_receiver.reset();
-  }
-}
-
 std::uint16_t Initialise(std::uint16_t address) {
   LibraryState& state = Library();
   // An instance being closed by an ExitInstrument nested in a call still running is no
@@ -68,7 +59,7 @@ using vm316::exports::Library;
 using vm316::exports::PresentInstrument;
 
 VM316_API uint16_t VM_CALL InitInstrument(uint16_t address) {
-  VM316_EXPORT_ENTRY(StatusNoHardware);
+  VM316_EXPORT_ENTRY_TAKING_OVER(StatusNoHardware);
   try {
     return vm316::exports::Initialise(address);
   } catch (const std::bad_alloc&) {
@@ -79,9 +70,10 @@ VM316_API uint16_t VM_CALL InitInstrument(uint16_t address) {
   }
 }
 
-// From another thread StatusNoHardware: the instrument is not that thread's to close.
+// From another thread StatusNoHardware: the instrument is not that thread's to close, unless
+// that thread has ended.
 VM316_API uint16_t VM_CALL ExitInstrument(void) {
-  VM316_EXPORT_ENTRY(StatusNoHardware);
+  VM316_EXPORT_ENTRY_TAKING_OVER(StatusNoHardware);
   vm316::exports::CloseInstrument();
   return StatusOk;
 }

@@ -20,9 +20,7 @@ void TVMx16::Create(std::unique_ptr<platform::PortBackend> backend) {
   PortAccessOk = port::CheckPortDriver(*backend_);
   bSlowIO = false;
 
-  AcquisitionTimer = std::make_unique<platform::Timer>([this] { AcquisitionTimerTick(); });
-  AcquisitionTimer->SetInterval(kAcquisitionTimerIntervalMs);
-  AcquisitionTimer->SetEnabled(false);
+  MakeAcquisitionTimer(false);
 
   for (int channel = 1; channel <= 2; ++channel) {
     OutputBuffer[channel].assign(kSampleBufferLength, 0);
@@ -97,6 +95,18 @@ TVMx16::~TVMx16() {
     OutputBuffer[channel] = {};
   }
   AcquisitionTimer.reset();
+}
+
+void TVMx16::MakeAcquisitionTimer(bool enabled) {
+  AcquisitionTimer.reset();  // the old one first: on Windows its window goes with it
+  AcquisitionTimer = std::make_unique<platform::Timer>([this] { AcquisitionTimerTick(); });
+  AcquisitionTimer->SetInterval(kAcquisitionTimerIntervalMs);
+  AcquisitionTimer->SetEnabled(enabled);
+}
+
+void TVMx16::MoveToCallingThread() {
+  MakeAcquisitionTimer(AcquisitionTimer != nullptr && AcquisitionTimer->Enabled());
+  backend_->MoveToCallingThread();
 }
 
 void TVMx16::SetHardwareAddress(std::int32_t address) {

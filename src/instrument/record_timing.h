@@ -17,11 +17,24 @@ inline constexpr long double kNeverForceTimeOut = 100.0L;
 inline constexpr std::int32_t kStopLatencySamples = 7;
 inline constexpr std::int32_t kForcedTriggerEdges = 1;
 
-// How long after the arm (on the tick counter, in milliseconds) the pre-trigger part has
+// The longest the readout waits for the seek to the record's first sample, in milliseconds.
+inline constexpr std::uint32_t kLongestSeekMs = 20;
+
+// The longest hold-off the arming call waits out itself, in microseconds: no longer than the
+// readout's own wait for the seek. A longer one ends at the next look at the board after it.
+inline constexpr std::uint64_t kLongestArmWaitUs = std::uint64_t{kLongestSeekMs} * 1000;
+
+// How long after the arm (on the fine clock, in microseconds) the pre-trigger part has
 // certainly been recorded at a sample clock of clock_hz; 0 without a pre-trigger part. It covers
-// one more sample than the part (the first edge comes up to a period after the arm), the step of
-// the tick counter, and a margin for the board's crystal against the tick counter's source.
-std::uint32_t HoldOffMs(long double clock_hz, std::int32_t pre_samples);
+// one more sample than the part (the first edge comes up to a period after the arm), a
+// thousandth for the board's crystal against the system's, and a few microseconds for the fine
+// clock's own resolution.
+std::uint64_t HoldOffUs(long double clock_hz, std::int32_t pre_samples);
+
+// The soonest a record can be complete, in microseconds after its trigger could first have
+// come: count samples (the post-trigger count) at a sample clock of clock_hz that may run a
+// thousandth fast.
+std::uint64_t SoonestCompletionUs(long double clock_hz, std::int32_t count);
 
 // The longest a sound board takes to complete a record, in milliseconds from the arm: the
 // hold-off, the time-out when it forces (timeout_s from 0 up to kNeverForceTimeOut), the

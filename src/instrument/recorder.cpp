@@ -7,6 +7,7 @@
 #include "instrument/record_timing.h"
 #include "instrument/vmx16.h"
 #include "platform/clock.h"
+#include "platform/fine_clock.h"
 #include "platform/port_backend.h"
 
 namespace vm316 {
@@ -32,10 +33,6 @@ constexpr std::int32_t kStopLatencyAtOnce = 5;
 // has been above it, and none is above 255. It keeps the edge of its real settings.
 constexpr ComparatorSettings kParkedRising{port::kComparatorAnalogRising, 0, 255};
 constexpr ComparatorSettings kParkedFalling{port::kComparatorAnalogFalling, 255, 0};
-
-// A seek that does not report within this time is given up; the readout then starts wherever
-// the counter stands.
-constexpr std::uint32_t kSeekTimeoutMs = 20;
 
 // The post-trigger count register is loaded with this value while the recorder idles.
 constexpr std::uint16_t kIdleCount = 32768;
@@ -210,14 +207,16 @@ void TVMx16::ProgramTriggerComparators() {
 // The board takes the first trigger after the arm, and records from the arm on. A trigger that
 // came before lPreSamples samples were recorded would leave the head of the record holding
 // whatever the memory held, so with a pre-trigger part no trigger may come before it has been
-// recorded (the hold-off): a record taken at once counts the pre-trigger part into the count
-// register, comparator sources are armed with both comparators parked, and a forced trigger
-// waits. EndHoldOffWhenDue ends it. Without a pre-trigger part the arm is the plain one.
+// recorded (the hold-off, timed on the fine clock): a record taken at once counts the
+// pre-trigger part into the count register, comparator sources are armed with both comparators
+// parked, and a forced trigger waits. EndHoldOffWhenDue ends it; the arming drives wait a short
+// one out (WaitOutShortHoldOff). Without a pre-trigger part the arm is the plain one.
 void TVMx16::ArmAcquisition() {
   if (!PortAccessOk || !HardwarePresent) return;
   HoldOffRunning = false;
   ForcePending = false;
   ComparatorsParked = false;
+  ForceGiven = false;
   const bool hold_off = lPreSamples > 0;
   const auto comparator_source = [this] {
     return TriggerSelectCode(ActiveTriggerSource) != port::kTriggerSelectNow;
@@ -241,7 +240,8 @@ void TVMx16::ArmAcquisition() {
   // The hardware records this many samples after the trigger, then stops. Taken at once, the
   // first sample is the trigger: the pre-trigger part then comes after it.
   const bool at_once = hold_off && ActiveTriggerSource == tsNoTrig;
-  WriteCount(static_cast<std::uint16_t>(at_once ? lPreSamples + lPostSamples : lPostSamples));
+  ArmedCount = static_cast<std::uint16_t>(at_once ? lPreSamples + lPostSamples : lPostSamples);
+  WriteCount(ArmedCount);
 
   const bool both_converters_on_ch1 = mMeasureMode == mCh1 && DoubleRate;
   Io.WriteRegister(kCh1Unit, port::kUnitModeRegister,
@@ -261,23 +261,35 @@ void TVMx16::ArmAcquisition() {
   Io.WriteRegister(kCh2Unit, port::kUnitStepRegister, 0);
   WriteModeRegister(Io, port::kModeArmed);
   ArmKnown = true;
+  // Read after the write that started recording: the board has been recording at least as
+  // long as the clock says.
+  ArmTimeUs = platform::FineClockUs();
+  TriggerNotBeforeUs = ArmTimeUs;
   if (hold_off) {
     HoldOffRunning = true;
-    ArmTick = platform::GetTickCount();
-    HoldOffTicks = HoldOffMs(ClockFrequency, lPreSamples);
+    HoldOffEndUs = ArmTimeUs + HoldOffUs(ClockFrequency, lPreSamples);
   }
+}
+
+void TVMx16::WaitOutShortHoldOff() {
+  if (!HoldOffRunning || !PortAccessOk) return;
+  if (HoldOffEndUs - ArmTimeUs > kLongestArmWaitUs) return;
+  platform::WaitFineUntilUs(HoldOffEndUs);
+  EndHoldOffWhenDue();
 }
 
 void TVMx16::EndHoldOffWhenDue() {
   if (!HoldOffRunning || !PortAccessOk) return;
-  // Elapsed ticks modulo 2^32: a wrap of the counter neither ends nor extends the hold-off.
-  if (static_cast<std::uint32_t>(platform::GetTickCount() - ArmTick) < HoldOffTicks) return;
+  const std::uint64_t now = platform::FineClockUs();
+  if (now < HoldOffEndUs) return;
   HoldOffRunning = false;
   if (ComparatorsParked) {
     // The board takes comparator settings while armed, from the next sample on; a comparator
     // starts unarmed, so a signal already past the level does not fire at once.
     WriteUnparked(Io, comparator_shadow[1], comparator_shadow[2]);
     ComparatorsParked = false;
+    // Nor can a held force come sooner.
+    TriggerNotBeforeUs = now;
   }
   if (ForcePending) {
     ForcePending = false;
@@ -318,9 +330,10 @@ void TVMx16::SeekRecordStart(std::uint16_t address) {
   while (true) {
     const std::uint32_t t = platform::GetTickCount();
     if (RecordReady()) break;
-    // Elapsed time modulo 2^32, so that a wrap of the tick counter neither ends nor extends
-    // the wait.
-    if (static_cast<std::uint32_t>(t - t0) > kSeekTimeoutMs) break;
+    // A seek that does not report in time is given up; the readout then starts wherever the
+    // counter stands. Elapsed time modulo 2^32, so that a wrap of the tick counter neither
+    // ends nor extends the wait.
+    if (static_cast<std::uint32_t>(t - t0) > kLongestSeekMs) break;
   }
   WriteModeRegister(Io, port::kModeStopped);
 }
@@ -460,6 +473,7 @@ std::uint16_t TVMx16::TriggerStatus() {
 void TVMx16::ForceTrigger() {
   if (!PortAccessOk) return;
   Io.WriteRegister(kControlUnit, port::kTriggerRegister, port::kTriggerSelectNow);
+  ForceGiven = true;
 }
 
 }  // namespace vm316

@@ -3,6 +3,7 @@
 // run out, has the finished record read into the sample buffers and applies the automatic-range
 // steps the readout decided. Three drives share it: the 6 ms acquisition timer, the blocking
 // loop of MeasureOnce, and the block-mode operations of the ADC_* exports.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -11,13 +12,14 @@
 #include "instrument/rounding.h"
 #include "instrument/vmx16.h"
 #include "platform/clock.h"
+#include "platform/fine_clock.h"
 #include "port/registers.h"
 
 namespace vm316 {
 namespace {
 
 constexpr long double kMsPerSecond = 1000.0L;
-constexpr std::uint64_t kNsPerMs = 1000000;
+constexpr std::uint64_t kUsPerMs = 1000;
 // Below this sample clock one sample takes a millisecond or more: the blocking loop then looks
 // at the board once per millisecond instead of spinning.
 constexpr long double kPacedClockHz = 1000.0L;
@@ -106,6 +108,8 @@ void ArmPhase(TVMx16& vm) {
   if (TimeOutBelowOneSample(vm)) vm.ActiveTriggerSource = tsNoTrig;
   vm.ArmAcquisition();
   vm.WaitStartTick = platform::GetTickCount();
+  // An arm that the next step repeats need not wait: its record is restarted anyway.
+  if (vm.Armed) vm.WaitOutShortHoldOff();
 }
 
 void CompleteRecord(TVMx16& vm, std::uint32_t now) {
@@ -147,8 +151,7 @@ void PollPhase(TVMx16& vm) {
 
 // The trigger status shows the trigger of the active source: the select codes' comparators,
 // both of them for AND.
-bool TriggerSeen(TVMx16& vm) {
-  const std::uint8_t status = vm.PortAccessOk ? vm.Io.Read(port::kStatusPort) : 0;
+bool TriggerSeenIn(const TVMx16& vm, std::uint8_t status) {
   const bool unit1 = (status & port::kStatusTriggerUnit1) != 0;
   const bool unit2 = (status & port::kStatusTriggerUnit2) != 0;
   switch (vm.ActiveTriggerSource) {
@@ -174,8 +177,8 @@ class RecordBound {
     if (counting_) from_ = platform::GetTickCount();
   }
 
-  bool RanOut() {
-    if (!counting_ && TriggerSeen(vm_)) {
+  bool RanOut(bool triggered) {
+    if (!counting_ && triggered) {
       counting_ = true;
       from_ = platform::GetTickCount();
     }
@@ -192,12 +195,30 @@ class RecordBound {
   std::uint32_t from_ = 0;
 };
 
-// One sample takes a millisecond or more: nothing can change sooner, and spinning would only
-// burn the host's processor (and, on the virtual clock, the wall time of long records).
-void PaceSlowRecord(const TVMx16& vm) {
-  if (vm.ClockFrequency <= 0.0L || vm.ClockFrequency > kPacedClockHz) return;
-  platform::Clock& clock = platform::SystemClock();
-  clock.WaitUntil(clock.NowNs() + kNsPerMs);
+// When the next step of the blocking loop can find something new, on the fine clock. The
+// record is complete no sooner than the count register's samples after its trigger, and the
+// trigger came no sooner than the arm, the end of the hold-off, or the last look at the status
+// that did not show it (with the time-out's forced trigger the status no longer tells). A
+// hold-off still running ends at its time, and the time-out forces at its own; an arm to be
+// repeated is repeated at once. Below 1 kHz one sample takes a millisecond or more, so the loop
+// looks once a millisecond at most.
+std::uint64_t NextLookUs(const TVMx16& vm, std::uint64_t now_us) {
+  if (!vm.Armed) return now_us;  // the arm after reprogramming is repeated at once
+  std::uint64_t next =
+      vm.HoldOffRunning && vm.ComparatorsParked
+          ? vm.HoldOffEndUs
+          : vm.TriggerNotBeforeUs + SoonestCompletionUs(vm.ClockFrequency, vm.ArmedCount);
+  if (vm.HoldOffRunning) next = std::min(next, vm.HoldOffEndUs);
+  if (TimeOutForces(vm)) {
+    const std::uint32_t waited = TicksSince(vm.WaitStartTick, platform::GetTickCount());
+    const std::uint32_t limit = TimeOutMs(vm);
+    const std::uint64_t rest_ms = waited > limit ? 0 : limit - waited + 1;
+    next = std::min(next, now_us + rest_ms * kUsPerMs);
+  }
+  if (vm.ClockFrequency > 0.0L && vm.ClockFrequency <= kPacedClockHz) {
+    next = std::max(next, now_us + kUsPerMs);
+  }
+  return next;
 }
 
 }  // namespace
@@ -231,11 +252,19 @@ void TVMx16::MeasureOnce() {
   while (!RecordDone && HardwarePresent) {
     AcquisitionStep();
     if (RecordDone || !HardwarePresent) break;
-    if (bound.RanOut()) {
+    const std::uint64_t looked_us = platform::FineClockUs();
+    const std::uint8_t status = PortAccessOk ? Io.Read(port::kStatusPort) : 0;
+    const bool triggered = TriggerSeenIn(*this, status);
+    if (bound.RanOut(triggered)) {
       if (BusFloats()) HardwarePresent = false;
       return;
     }
-    PaceSlowRecord(*this);
+    if (!triggered && !ForceGiven && !HoldOffRunning) {
+      TriggerNotBeforeUs = std::max(TriggerNotBeforeUs, looked_us);
+    }
+    // A wait that nothing can end sooner: the processor is given back meanwhile.
+    const std::uint64_t now_us = platform::FineClockUs();
+    platform::WaitFineUntilUs(NextLookUs(*this, now_us));
   }
 }
 
@@ -249,6 +278,7 @@ void TVMx16::StartBlockAcquisition() {
     SettingsDirty = false;
   }
   ArmAcquisition();
+  WaitOutShortHoldOff();
   BlockRunning = true;
 }
 

@@ -113,14 +113,20 @@ class TVMx16 {
   // The last arm was made by ArmAcquisition and its record has not been read yet: the readout
   // then knows which locations the board wrote since.
   bool ArmKnown = false;
-  // The trigger hold-off of the present arm (recorder.cpp): until HoldOffTicks have passed
-  // since ArmTick the pre-trigger part may not be complete, so the comparators stay parked
+  // The trigger hold-off of the present arm (recorder.cpp), on the fine clock: until
+  // HoldOffEndUs the pre-trigger part may not be complete, so the comparators stay parked
   // (ComparatorsParked) and a forced trigger waits (ForcePending).
   bool HoldOffRunning = false;
   bool ComparatorsParked = false;
   bool ForcePending = false;
-  std::uint32_t ArmTick = 0;
-  std::uint32_t HoldOffTicks = 0;
+  std::uint64_t ArmTimeUs = 0;
+  std::uint64_t HoldOffEndUs = 0;
+  // No trigger of the present arm can have come before this time (the arm, or the end of its
+  // hold-off); the record then takes at least ArmedCount more samples (the count register).
+  std::uint64_t TriggerNotBeforeUs = 0;
+  std::uint16_t ArmedCount = 0;
+  // A trigger was forced since the arm: the trigger status no longer says whether it came.
+  bool ForceGiven = false;
   port::PortIo Io;  // the port set and the two primitives
   std::unique_ptr<platform::Timer> AcquisitionTimer;
 
@@ -166,6 +172,9 @@ class TVMx16 {
   long double ChannelSensitivity(int channel) const;
   // Recomputes the port set from nHardwareAddress and restores the relay tables.
   void ComputePortSet();
+  // Another thread takes the object over: the acquisition timer, which ticks on the thread
+  // that made it, is made anew on this one as it was, and the port backend is told.
+  void MoveToCallingThread();
 
   // ---- Time base and record geometry (timebase.cpp)
   void ProgramSampleClock(long double& frequency);
@@ -218,6 +227,9 @@ class TVMx16 {
   // Ends the hold-off once the pre-trigger part has been recorded: the real comparator settings
   // reach the board and a held forced trigger is given. Every drive calls it as it passes.
   void EndHoldOffWhenDue();
+  // The arming drives: a hold-off no longer than kLongestArmWaitUs is waited out on the fine
+  // clock and ended before the call returns.
+  void WaitOutShortHoldOff();
   // ForceTrigger, held until the hold-off has ended.
   void RequestForcedTrigger();
   // The bus floats: the counter and the status port read 0xFF, so the board is gone.
@@ -257,6 +269,7 @@ class TVMx16 {
 
  private:
   void Create(std::unique_ptr<platform::PortBackend> backend);
+  void MakeAcquisitionTimer(bool enabled);
 
   std::unique_ptr<platform::PortBackend> backend_;
 };

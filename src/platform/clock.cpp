@@ -29,11 +29,13 @@ std::uint32_t GetTickCount() {
   Clock& clock = SystemClock();
   if (!clock.IsVirtual()) return SystemTickCount();
   clock.Advance(kTickReadNs);
-  return static_cast<std::uint32_t>(clock.NowNs() / 1000000u);
+  const std::uint64_t step = clock.VirtualTickStepMs();
+  return static_cast<std::uint32_t>(clock.NowNs() / 1000000u / step * step);
 }
 
 std::uint32_t TickStepMs() {
-  return SystemClock().IsVirtual() ? 1 : SystemTickStepMs();
+  Clock& clock = SystemClock();
+  return clock.IsVirtual() ? clock.VirtualTickStepMs() : SystemTickStepMs();
 }
 
 }  // namespace vm316::platform

@@ -41,11 +41,17 @@ class Clock {
   // For tests: places the virtual clock at an absolute time (for example near a tick wrap).
   void SetVirtualNs(std::uint64_t ns) { virtual_ns_ = ns; }
 
+  // The step in which the virtual tick counter moves: 1 ms, or for tests the coarse step of
+  // another system's counter (16 ms as on Windows).
+  std::uint32_t VirtualTickStepMs() const { return virtual_tick_step_ms_; }
+  void SetVirtualTickStepMs(std::uint32_t ms) { virtual_tick_step_ms_ = ms != 0 ? ms : 1; }
+
  private:
   static std::uint64_t RealNowNs();
 
   ClockKind kind_ = ClockKind::kReal;
   std::uint64_t virtual_ns_ = kVirtualStartNs;
+  std::uint32_t virtual_tick_step_ms_ = 1;
 };
 
 // The process-wide clock (never destroyed, so it outlives every static that uses it).

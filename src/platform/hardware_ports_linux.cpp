@@ -59,6 +59,13 @@ class LinuxPortBackend final : public PortBackend {
     return value;
   }
 
+  // ioperm grants the calling thread alone; /dev/port serves the whole process.
+  void MoveToCallingThread() override {
+#ifdef VM316_HAVE_IOPERM
+    granted_.reset();
+#endif
+  }
+
  private:
 #ifdef VM316_HAVE_IOPERM
   bool Grant(std::uint16_t port) {

@@ -5,7 +5,11 @@
 #ifdef _WIN32
 #include "platform/win32/windows_api.h"
 #else
+#include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace vm316::platform {
@@ -36,6 +40,70 @@ std::uint32_t CurrentThreadId() {
   return id;
 }
 
+// Claiming, releasing and taking over the owner are made one at a time (never by the calls of
+// the owner alone: a take-over is made by another thread). A spin, since they are rare and short.
+class OwnerLock {
+ public:
+  OwnerLock() {
+    while (flag_.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~OwnerLock() { flag_.clear(std::memory_order_release); }
+  OwnerLock(const OwnerLock&) = delete;
+  OwnerLock& operator=(const OwnerLock&) = delete;
+
+ private:
+  static inline std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
+// Whether the owner has ended, as the system tells it. Armed by the owner when it claims,
+// asked by any thread under the lock, disarmed when the owner is released.
+#ifdef _WIN32
+// A handle of the owner's thread: signalled once it has ended, however it ended.
+HANDLE owner_handle = nullptr;
+
+void ArmOwnerWatch() {
+  owner_handle = ::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId());
+}
+
+void DisarmOwnerWatch() {
+  if (owner_handle != nullptr) ::CloseHandle(owner_handle);
+  owner_handle = nullptr;
+}
+
+bool OwnerEnded(std::uint32_t /*owner*/) {
+  return owner_handle != nullptr && ::WaitForSingleObject(owner_handle, 0) == WAIT_OBJECT_0;
+}
+#else
+// Set as the owner's thread ends (its thread-local watch is destroyed then), so that another
+// thread that the system gives the same id later is not taken for it.
+std::atomic<bool> owner_ended{false};
+
+struct OwnerWatch {
+  bool armed = false;
+  ~OwnerWatch() {
+    if (armed && owner_thread.load() == CurrentThreadId()) owner_ended.store(true);
+  }
+};
+thread_local OwnerWatch owner_watch;
+
+void ArmOwnerWatch() {
+  owner_watch.armed = true;
+  owner_ended.store(false);
+}
+
+void DisarmOwnerWatch() {
+  owner_ended.store(false);
+}
+
+// Also a thread that ended without its thread-local objects being destroyed: the system no
+// longer knows its id in this process.
+bool OwnerEnded(std::uint32_t owner) {
+  if (owner_ended.load()) return true;
+  return ::syscall(SYS_tgkill, ::getpid(), static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH;
+}
+#endif
+
 void RunDeferredWork() {
   // The work may itself defer more (closing calls out to nothing today, but stay safe).
   while (deferred_work != nullptr) {
@@ -49,12 +117,29 @@ void RunDeferredWork() {
 
 bool ClaimOwnerThread() {
   const std::uint32_t self = CurrentThreadId();
+  const OwnerLock lock;
   std::uint32_t expected = 0;
-  return owner_thread.compare_exchange_strong(expected, self) || expected == self;
+  if (owner_thread.compare_exchange_strong(expected, self)) {
+    ArmOwnerWatch();
+    return true;
+  }
+  return expected == self;
 }
 
 void ReleaseOwnerThread() {
+  const OwnerLock lock;
   owner_thread.store(0);
+  DisarmOwnerWatch();
+}
+
+bool TakeOverFromEndedOwner() {
+  const OwnerLock lock;
+  const std::uint32_t owner = owner_thread.load();
+  if (owner == 0 || !OwnerEnded(owner)) return false;
+  DisarmOwnerWatch();
+  owner_thread.store(CurrentThreadId());
+  ArmOwnerWatch();
+  return true;
 }
 
 bool OnOwnerThread() {

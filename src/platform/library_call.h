@@ -63,4 +63,9 @@ bool ClaimOwnerThread();
 void ReleaseOwnerThread();
 bool OnOwnerThread();
 
+// When the owner has ended (without closing the instrument), makes the calling thread the
+// owner and returns true; else changes nothing and returns false. Also true for a thread that
+// the system gave the ended owner's id: it is a thread of its own all the same.
+bool TakeOverFromEndedOwner();
+
 }  // namespace vm316::platform

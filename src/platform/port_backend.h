@@ -25,6 +25,9 @@ class PortBackend {
   // Exactly one byte output or input; no delay, no retry.
   virtual void Out(std::uint16_t port, std::uint8_t value) = 0;
   virtual std::uint8_t In(std::uint16_t port) = 0;
+
+  // From now on another thread makes the accesses: access granted per thread is asked anew.
+  virtual void MoveToCallingThread() {}
 };
 
 // What a port reads where nothing drives the bus.

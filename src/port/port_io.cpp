@@ -1,6 +1,7 @@
 #include "port/port_io.h"
 
 #include "platform/clock.h"
+#include "platform/fine_clock.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 
@@ -17,12 +18,29 @@ PortSet PortSet::FromBase(std::uint16_t base) {
   return ports;
 }
 
+namespace {
+constexpr std::uint64_t kUsPerMs = 1000;
+// While the fine clock's wait is over but the tick counter has not moved on: how often it is
+// read again.
+constexpr std::uint64_t kTickPollUs = 1000;
+}  // namespace
+
 void DelayMs(std::int32_t ms) {
   const std::uint32_t start = platform::GetTickCount();
   if (ms <= 0) return;
+  const std::uint64_t start_us = platform::FineClockUs();
   const auto wait = static_cast<std::uint32_t>(ms);
-  // Unsigned subtraction: a wrap of the counter during the wait does not extend it.
+  // A counter that moves in steps (16 ms on Windows) may move on just after the first read:
+  // its ticks alone would end the wait almost at once. The fine clock makes it last ms of
+  // real time, and nothing ends it sooner, so the processor is given back meanwhile. Up to a
+  // whole millisecond of the fine clock: where the two clocks share their source (Linux, the
+  // virtual clock) the wait then ends on a tick, as a wait on the counter alone does, and runs
+  // on the virtual clock repeat whatever its millisecond stood at.
+  const std::uint64_t end_us = start_us + std::uint64_t{wait} * kUsPerMs;
+  platform::WaitFineUntilUs((end_us + kUsPerMs - 1) / kUsPerMs * kUsPerMs);
+  // And ms on the tick counter, modulo 2^32 so that a wrap does not extend it.
   while (static_cast<std::uint32_t>(platform::GetTickCount() - start) < wait) {
+    platform::WaitFineUs(kTickPollUs);
   }
 }
 

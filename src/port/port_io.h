@@ -1,6 +1,6 @@
 // Byte-wide port access: the two primitives, the port set computed from the base address, the
 // register-write convention (number to the unit's index port, then data to its data port), the
-// millisecond busy-wait and the port-driver check.
+// millisecond wait and the port-driver check.
 #pragma once
 
 #include <array>
@@ -63,7 +63,8 @@ constexpr bool BaseFitsPortSpace(std::uint32_t base) {
   return base + kPortCount - 1 <= 0xFFFF;
 }
 
-// Spins on the tick counter until ms milliseconds have passed (modulo 2^32); never sleeps.
+// Returns once ms milliseconds have passed on the tick counter (modulo 2^32) and in real time
+// on the fine clock, whatever the counter's step; sleeps meanwhile.
 void DelayMs(std::int32_t ms);
 
 // The single place that decides whether port I/O may be used. Shows the system's port-access

@@ -164,6 +164,34 @@ TEST_F(BlockStyleTest, OnlyTheFirstFetchAfterAStartReadsTheBoard) {
   EXPECT_EQ(ADC_GetDataCh(3, channel.data()), StatusInvalidChannel);
 }
 
+// A host-side auto trigger: arm, do something else for 50 ms, force unless the trigger came.
+// With an input that crosses the level every 100 us it never has to force, with or without a
+// part before the trigger, at every rate whose hold-off the arm waits out.
+TEST_F(BlockStyleTest, AHostsAutoTriggerFindsTheTriggerOfAFastInputEveryTime) {
+  ASSERT_EQ(BringUp(BoardInputs().Ch1("sine:freq=10000,amp=0.5")), StatusOk);
+  std::vector<uint16_t> ch1(kRecordLength), ch2(kRecordLength);
+  for (const double rate : {20e6, 1e6, 50e3}) {
+    for (const uint32_t post : {256u, 512u}) {
+      double frequency = rate;
+      ASSERT_EQ(SetSampleFrequencyF(&frequency), StatusOk);
+      ASSERT_EQ(SetPostSamples(post), StatusOk);
+      int forced = 0;
+      for (int record = 0; record < 20; ++record) {
+        ASSERT_EQ(ADC_Start(), StatusOk);
+        PumpFor(50);
+        if (ADC_Triggered() == 0) {
+          ++forced;
+          ADC_ForceTrig();
+        }
+        while (ADC_Ready() == 0) {
+        }
+        ASSERT_EQ(ADC_GetData(ch1.data(), ch2.data()), StatusOk);
+      }
+      EXPECT_EQ(forced, 0) << rate << " Hz, " << 512 - post << " before the trigger";
+    }
+  }
+}
+
 class TimerDrivenTest : public SimulatedBoardTest {};
 
 // A one-shot measurement takes one record and then holds: later records would fill the part of

@@ -157,5 +157,37 @@ TEST_F(ReentryTest, CallsFromAnotherThreadAreRefusedAndTouchNothing) {
   next_owner.join();
 }
 
+// An owner that ends without ExitInstrument: the other exports still find no instrument, but
+// InitInstrument takes it over as it stands (settings and acquisition kept, the timer ticking
+// on the new owner's pump), and so does ExitInstrument, which closes it.
+TEST_F(ReentryTest, AThreadTakesOverTheInstrumentOfAnOwnerThatEnded) {
+  SeedCalibration();
+  for (const bool by_init : {true, false}) {
+    SCOPED_TRACE(by_init ? "InitInstrument" : "ExitInstrument");
+    std::thread owner([] {
+      ASSERT_EQ(InitInstrument(kSimBase), StatusOk);
+      double sensitivity = 2.0;
+      EXPECT_EQ(SetSensitivity(1, &sensitivity), StatusOk);
+      EXPECT_EQ(DoMeasure(-1), StatusOk);
+    });
+    owner.join();
+    uint16_t channels = 0;
+    EXPECT_EQ(GetNrChannels(&channels), StatusNoHardware);
+    if (!by_init) {
+      EXPECT_EQ(ExitInstrument(), StatusOk);
+      EXPECT_EQ(vm316_pump_messages(50), 0u);  // no timer of the closed instrument ticks
+      EXPECT_EQ(InitInstrument(kSimBase), StatusOk);
+      EXPECT_EQ(ExitInstrument(), StatusOk);
+      continue;
+    }
+    EXPECT_EQ(InitInstrument(kSimBase), StatusOk);
+    double sensitivity = 0;
+    EXPECT_EQ(GetSensitivity(1, &sensitivity), StatusOk);
+    EXPECT_EQ(sensitivity, 2.0);
+    EXPECT_GT(vm316_pump_messages(50), 0u);  // the continuous acquisition goes on
+    EXPECT_EQ(ExitInstrument(), StatusOk);
+  }
+}
+
 }  // namespace
 }  // namespace vm316::testing

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "instrument/recorder.h"
 #include "instrument/vmx16.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
@@ -152,6 +153,68 @@ TEST_F(HoldOffTest, NoSampleOfARecordPrecedesItsArm) {
       }
     }
   }
+}
+
+// The call that arms ends a hold-off of up to 20 ms itself: it returns once the pre-trigger
+// part has been recorded (and not much later), with the comparators' real settings on the
+// board. A longer hold-off is left to the next look at the board. At 50 kHz the real settings
+// take less than a sample to write, so the samples recorded when the call returns tell when
+// the hold-off ended.
+TEST_F(HoldOffTest, AShortHoldOffEndsInTheCallThatArms) {
+  const struct {
+    long double rate;
+    std::int32_t post;
+    bool ends_in_the_call;
+  } cases[] = {{50000.0L, 900, true},    // 101 samples: 2 ms
+               {50000.0L, 100, true},    // 901 samples: 18 ms
+               {10000.0L, 100, false}};  // 90 ms
+  for (const auto& c : cases) {
+    for (const Drive drive : {Drive::kBlock, Drive::kTimer}) {
+      SCOPED_TRACE(Name({tsCh1, 0, false}, drive, c.rate) + ", post " + std::to_string(c.post));
+      MakeInstrument(c.rate);
+      vm_->SetTriggerSource(tsCh1);
+      vm_->SetPostSamples(c.post);
+      if (drive == Drive::kBlock) {
+        vm_->StartBlockAcquisition();
+      } else {
+        vm_->SetAcquisitionMode(amContinuous);
+        // The first tick reprograms the front end; the next repeats its arm.
+        vm_->AcquisitionTimerTick();
+        vm_->AcquisitionTimerTick();
+      }
+      const sim::Recorder& recorder = board_->RecorderUnit();
+      const std::uint64_t recorded = recorder.SamplesRecorded();
+      const auto pre = static_cast<std::uint64_t>(vm_->lPreSamples);
+      if (c.ends_in_the_call) {
+        EXPECT_FALSE(vm_->HoldOffRunning);
+        EXPECT_GE(recorded, pre + 1);
+        EXPECT_LE(recorded, pre + 3);
+        for (int unit = 1; unit <= 2; ++unit) {
+          const sim::TriggerComparator& comparator = recorder.Comparator(unit);
+          EXPECT_EQ(comparator.TriggerLevel(), ComparatorShadow(unit).trigger_level);
+          EXPECT_EQ(comparator.HysteresisLevel(), ComparatorShadow(unit).hysteresis_level);
+        }
+      } else {
+        EXPECT_TRUE(vm_->HoldOffRunning);
+        EXPECT_TRUE(vm_->ComparatorsParked);
+        EXPECT_LT(recorded, pre);
+      }
+    }
+  }
+}
+
+// At 10 kHz a record of 1000 samples takes 100 ms, which a loop looking back to back would
+// fill with some 20 000 looks at the board. It looks when something can have changed: at the
+// end of the hold-off, once the samples after the trigger can be in, and through the last few
+// samples before the stop.
+TEST_F(HoldOffTest, TheBlockingLoopLooksAtTheBoardOnlyWhenSomethingCanHaveChanged) {
+  MakeInstrument(10000.0L);
+  vm_->SetTriggerSource(tsCh1);
+  int steps = 0;
+  vm_->OnTriggered = [&steps](TVMx16&) { ++steps; };
+  vm_->MeasureOnce();
+  ASSERT_TRUE(vm_->RecordDone);
+  EXPECT_LT(steps, 500);
 }
 
 }  // namespace

@@ -414,8 +414,10 @@ TEST_F(Recorder, StatusQueriesAndForcedTrigger) {
 // locations from its first sample on, whether or not it runs over the top of the memory.
 class RecordOnTheBoard : public ::testing::Test {
  protected:
-  void SetUp() override {
-    env_.Set("VM316_SIM_CH1", "sine:freq=77777,amp=0.5").Set("VM316_SIM_FAULT", "");
+  void SetUp() override { MakeBoard("sine:freq=77777,amp=0.5"); }
+
+  void MakeBoard(const char* ch1) {
+    env_.Set("VM316_SIM_CH1", ch1).Set("VM316_SIM_FAULT", "");
     platform::SystemClock().Select(platform::ClockKind::kVirtual);
     sim::BoardResult made = sim::CreateBoardFromEnvironment(platform::SystemClock());
     board_ = dynamic_cast<sim::Board*>(made.backend.get());
@@ -465,17 +467,17 @@ TEST_F(RecordOnTheBoard, ARecordTakenAtOnceStartsAtTheTopOfTheMemory) {
 }
 
 TEST_F(RecordOnTheBoard, WrappingAndPlainTriggeredRecordsBothStartAtTheirFirstSample) {
-  // The trigger comes once the pre-trigger part has surely been recorded, a few milliseconds
-  // after the arm (on the tick counter, so at any sample within one millisecond of 20000), and
-  // the memory has gone round once or more: records of 20000 samples start before address 0
-  // as often as after it.
+  // The trigger comes at the first rising crossing of a 1 kHz sine once the pre-trigger part
+  // has been recorded, so at any sample up to 20000 after it: records of 20000 samples start
+  // before address 0 as often as after it.
+  MakeBoard("sine:freq=1000,amp=0.5");
   vm_->SetTriggerSource(tsCh1);
   vm_->SetRecordLength(20000);
   vm_->SetPostSamples(300);
   int wrapping = 0;
   int plain = 0;
   for (int i = 0; i < 40 && (wrapping < 3 || plain < 3); ++i) {
-    // Another phase of the sine, and of the tick counter's millisecond.
+    // Another phase of the sine.
     platform::SystemClock().Advance(370001u * static_cast<std::uint64_t>(i));
     RecordMatchesMemory() ? ++wrapping : ++plain;
     EXPECT_GE(vm_->OutputBuffer[1][vm_->lPreSamples] >> 8, 127);  // the trigger sample

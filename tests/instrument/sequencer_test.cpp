@@ -162,10 +162,10 @@ TEST_F(SequencerTest, ABlockingMeasurementWithoutARecordGivesUpWithinItsBound) {
   vm_->MeasureOnce();
   EXPECT_FALSE(vm_->RecordDone);
   EXPECT_TRUE(vm_->HardwarePresent);
-  // The hold-off (3 ms), the time-out, the 264 samples after the trigger and a second.
+  // The hold-off (17 us), the time-out, the 264 samples after the trigger and a second.
   const double waited_ms = static_cast<double>(Now() - start) / kNsPerMs;
-  EXPECT_GE(waited_ms, 2004.0);
-  EXPECT_LE(waited_ms, 2007.0);
+  EXPECT_GE(waited_ms, 2001.0);
+  EXPECT_LE(waited_ms, 2004.0);
   EXPECT_EQ(script_->forces.size(), 1u);  // after the time-out, in vain
 }
 
@@ -180,10 +180,10 @@ TEST_F(SequencerTest, WithoutATimeOutATriggeredRecordThatNeverCompletesIsGivenUp
   EXPECT_FALSE(vm_->RecordDone);
   EXPECT_TRUE(vm_->HardwarePresent);
   // From the trigger status, seen after the first step's 10 ms of relay settling: the hold-off
-  // (3 ms), the 264 samples after the trigger and a second.
+  // (17 us), the 264 samples after the trigger and a second.
   const double waited_ms = static_cast<double>(Now() - start) / kNsPerMs;
-  EXPECT_GE(waited_ms, 1013.0);
-  EXPECT_LE(waited_ms, 1016.0);
+  EXPECT_GE(waited_ms, 1010.0);
+  EXPECT_LE(waited_ms, 1013.0);
 }
 
 // A trigger forced before the pre-trigger part has been recorded (256 samples at 10 kHz) is held

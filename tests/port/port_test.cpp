@@ -70,6 +70,22 @@ TEST_F(DelayMsTest, LastsItsTimeAcrossATickCounterWrap) {
   EXPECT_LE(elapsed, 1001u);
 }
 
+// A tick counter that moves in 16 ms steps, as Windows' does, may step just after the wait
+// began: the wait still lasts its time, and ends with the counter's step after it.
+TEST_F(DelayMsTest, LastsItsTimeWhateverTheTickCountersStep) {
+  platform::Clock& clock = platform::SystemClock();
+  clock.SetVirtualTickStepMs(16);
+  for (const std::uint64_t before_step_us : {1u, 5000u, 15999u}) {
+    clock.SetVirtualNs((160000u - before_step_us) * 1000u);  // the counter steps at 160 ms
+    const std::uint64_t start = Now();
+    DelayMs(10);
+    const std::uint64_t waited_ns = Now() - start;
+    EXPECT_GE(waited_ns, 10000000u) << before_step_us;
+    EXPECT_LE(waited_ns, 26000000u) << before_step_us;
+  }
+  clock.SetVirtualTickStepMs(1);
+}
+
 // The text is the system's own (tests/platform; the Windows one in tests/win32).
 TEST(CheckPortDriver, RefusedAccessShowsTheThreeLineMessage) {
   MessageCapture capture;

@@ -292,6 +292,40 @@ static void calls_from_another_thread_are_refused(void) {
   ExitInstrument();
 }
 
+/* An owner that ends without ExitInstrument: InitInstrument from another thread takes the
+ * instrument over as it stands, with a timer and a hidden window of the new owner's. */
+static DWORD WINAPI owner_that_ends(LPVOID unused) {
+  (void)unused;
+  double volts = 2.0;
+  CHECK_EQ_INT(StatusOk, InitInstrument(kSimBase));
+  CHECK_EQ_INT(StatusOk, SetSensitivity(1, &volts));
+  CHECK_EQ_INT(StatusOk, SetRecordLength(8000));
+  CHECK_EQ_INT(StatusOk, DoMeasure(-1));
+  return 0;
+}
+
+static int record_taken(void) {
+  uint16_t ch1 = 0, ch2 = 0;
+  return GetOneMeasurementRaw(7999, &ch1, &ch2) == StatusOk && ch1 != 0;
+}
+
+static void a_thread_takes_over_from_an_owner_that_ended(void) {
+  seed_calibration();
+  const HANDLE thread = CreateThread(NULL, 0, owner_that_ends, NULL, 0, NULL);
+  REQUIRE(thread != NULL);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  uint16_t channels = 0;
+  CHECK_EQ_INT(StatusNoHardware, GetNrChannels(&channels));
+  REQUIRE(InitInstrument(kSimBase) == StatusOk);
+  double volts = 0;
+  CHECK_EQ_INT(StatusOk, GetSensitivity(1, &volts));
+  CHECK(volts == 2.0);
+  CHECK(run_message_loop_until(record_taken, 20000)); /* the timer ticks here now */
+  CHECK_EQ_INT(VM316_POST_DONE, vm316_post_message(WM_DEVICECHANGE, 0, 0));
+  CHECK_EQ_INT(StatusOk, ExitInstrument());
+}
+
 /* ---- The posted-message bound --------------------------------------------------------------- */
 
 static void posts_past_the_bound_are_dropped(void) {
@@ -316,6 +350,7 @@ static const struct test_case cases[] = {
     {"exit_from_a_window_procedure_during_the_device_arrival_box",
      exit_from_a_window_procedure_during_the_device_arrival_box},
     {"calls_from_another_thread_are_refused", calls_from_another_thread_are_refused},
+    {"a_thread_takes_over_from_an_owner_that_ended", a_thread_takes_over_from_an_owner_that_ended},
     {"posts_past_the_bound_are_dropped", posts_past_the_bound_are_dropped},
 };
 

@@ -32,6 +32,9 @@ struct BoardConfig {
 
 class Board final : public platform::PortBackend, private SampleSource {
  public:
+  // The board's register map, from the board's side. It repeats the library's
+  // src/port/registers.h on purpose: the simulated board shares no header with the library,
+  // which reaches it only through the ports, as it reaches real hardware.
   // Port offsets from the base address.
   static constexpr std::uint16_t kCounterLowPort = 0;    // read
   static constexpr std::uint16_t kControlIndexPort = 0;  // write

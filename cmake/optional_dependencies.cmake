@@ -3,8 +3,11 @@
 # it back; the library and its tests need none of them.
 #
 #   VM316_HAVE_CLI11    CLI11 (libcli11-dev): the vm316 command-line host and its tests
-#   VM316_HAVE_HTTPLIB  cpp-httplib (libcpp-httplib-dev, found through pkg-config): `vm316 serve`;
-#                       link the interface target vm316_httplib
+#   VM316_HAVE_MICROHTTPD  libmicrohttpd (libmicrohttpd-dev, found through pkg-config):
+#                       `vm316 serve`; link the interface target vm316_microhttpd
+#   VM316_HAVE_HTTPLIB  cpp-httplib (libcpp-httplib-dev, found through pkg-config): the HTTP
+#                       client of the tests of `vm316 serve`; link the interface target
+#                       vm316_httplib
 #   VM316_PYTHON        a Python 3 with NumPy and pytest (python3-numpy, python3-pytest): the
 #                       tests of the Python package; empty when there is none
 
@@ -13,6 +16,7 @@ function(vm316_missing what package)
 endfunction()
 
 set(VM316_HAVE_CLI11 OFF)
+set(VM316_HAVE_MICROHTTPD OFF)
 set(VM316_HAVE_HTTPLIB OFF)
 set(VM316_PYTHON "")
 
@@ -32,6 +36,20 @@ endif()
 if(VM316_BUILD_TOOLS AND VM316_HAVE_CLI11)
   find_package(PkgConfig QUIET)
   if(PkgConfig_FOUND)
+    pkg_check_modules(VM316_LIBMICROHTTPD QUIET IMPORTED_TARGET GLOBAL libmicrohttpd)
+  endif()
+  if(VM316_LIBMICROHTTPD_FOUND)
+    set(VM316_HAVE_MICROHTTPD ON)
+    add_library(vm316_microhttpd INTERFACE)
+    target_link_libraries(vm316_microhttpd INTERFACE PkgConfig::VM316_LIBMICROHTTPD)
+  else()
+    vm316_missing("vm316 serve (no libmicrohttpd found through pkg-config)"
+                  "libmicrohttpd-dev pkgconf")
+  endif()
+endif()
+
+if(VM316_BUILD_TESTS AND VM316_HAVE_MICROHTTPD)
+  if(PkgConfig_FOUND)
     pkg_check_modules(VM316_CPP_HTTPLIB QUIET IMPORTED_TARGET GLOBAL cpp-httplib)
   endif()
   if(VM316_CPP_HTTPLIB_FOUND)
@@ -41,7 +59,7 @@ if(VM316_BUILD_TOOLS AND VM316_HAVE_CLI11)
     add_library(vm316_httplib INTERFACE)
     target_link_libraries(vm316_httplib INTERFACE PkgConfig::VM316_CPP_HTTPLIB)
   else()
-    vm316_missing("vm316 serve (no cpp-httplib found through pkg-config)"
+    vm316_missing("the HTTP tests of vm316 serve (no cpp-httplib found through pkg-config)"
                   "libcpp-httplib-dev pkgconf")
   endif()
 endif()

@@ -21,18 +21,11 @@ import threading
 import time
 
 
-def peak_kb(pid):
+def memory_kb(pid, field="VmHWM"):
+    """The peak resident memory of a process (or another field of its status), in kB."""
     with open(f"/proc/{pid}/status") as status:
         for line in status:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return -1
-
-
-def rss_kb(pid):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
     return -1
 
@@ -133,7 +126,7 @@ def slow_clients(build):
     thread = threading.Thread(target=trickle)
     thread.start()
     time.sleep(1)
-    peak = peak_kb(server.process.pid)
+    peak = memory_kb(server.process.pid)
     code, took = server.stop()
     stop.set()
     thread.join()
@@ -144,7 +137,7 @@ def slow_clients(build):
 def floods(build):
     server = Server(build)
     pid = server.process.pid
-    base = rss_kb(pid)
+    base = memory_kb(pid, "VmRSS")
     line = b"X-Flood: " + b"a" * 1000 + b"\r\n"
 
     def header_flood():
@@ -165,7 +158,7 @@ def floods(build):
         thread.start()
     for thread in threads:
         thread.join()
-    print(f"9 floods of 100 000 header lines of 1 kB at once: peak {peak_kb(pid) // 1024} MB "
+    print(f"9 floods of 100 000 header lines of 1 kB at once: peak {memory_kb(pid) // 1024} MB "
           f"(at rest before: {base // 1024} MB)")
 
     server.get("/api/record?after=0")
@@ -183,7 +176,7 @@ def floods(build):
         thread.join()
     print(f"3 GETs of the CSV with 1000 ranges at once: statuses "
           f"{[r[0] for r in results]}, {max(len(r[1]) for r in results)} bytes each "
-          f"(the CSV alone: {len(whole)} bytes); peak {peak_kb(pid) // 1024} MB")
+          f"(the CSV alone: {len(whole)} bytes); peak {memory_kb(pid) // 1024} MB")
 
     def body_flood(chunked):
         s = server.connect()
@@ -211,7 +204,7 @@ def floods(build):
         sent, answer = body_flood(chunked)
         print(f"a {'chunked ' if chunked else ''}body of 256 MB: cut after {sent // 1024} kB "
               f"had left the client ({answer or 'connection closed'}); "
-              f"peak {peak_kb(pid) // 1024} MB")
+              f"peak {memory_kb(pid) // 1024} MB")
     code, took = server.stop()
 
 
@@ -242,7 +235,7 @@ def pollers(build, count=64, seconds=10.0):
         thread.start()
     for thread in threads:
         thread.join()
-    peak = peak_kb(server.process.pid)
+    peak = memory_kb(server.process.pid)
     server.stop()
     print(f"{count} polling clients for {seconds:.0f} s: every one got records: "
           f"{min(got) > 0}; records/s per client {min(got) / seconds:.1f} to "

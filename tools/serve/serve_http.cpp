@@ -449,7 +449,7 @@ HttpServer::HttpServer(const ListenAddress& address, HttpFields every_answer)
 
 HttpServer::~HttpServer() {
   Stop();
-  if (impl_->daemon == nullptr && impl_->listen_fd >= 0) close(impl_->listen_fd);
+  if (impl_->listen_fd >= 0) close(impl_->listen_fd);  // never handed to the library
 }
 
 int HttpServer::port() const {
@@ -471,6 +471,7 @@ void HttpServer::Start(HttpRoutes& routes) {
   if (impl_->daemon == nullptr || impl_->wake_fd < 0) {
     throw CliError(ExitCode::kFailure, "cannot start the HTTP server");
   }
+  impl_->listen_fd = -1;  // the library's now: it closes it when it stops
   impl_->thread = std::thread(&Impl::Loop, impl_.get());
 }
 

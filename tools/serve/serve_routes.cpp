@@ -125,10 +125,12 @@ class RecordWaiters {
       if (waiters_.empty()) {
         changed_.wait(lock, [this] { return stopped_ || !waiters_.empty(); });
       } else {
-        const auto earliest =
+        // A copy: the waiters may grow while the lock is released.
+        const Clock::time_point earliest =
             std::min_element(waiters_.begin(), waiters_.end(),
-                             [](const Waiter& a, const Waiter& b) { return a.until < b.until; });
-        changed_.wait_until(lock, earliest->until, [this] { return stopped_ || fresh_; });
+                             [](const Waiter& a, const Waiter& b) { return a.until < b.until; })
+                ->until;
+        changed_.wait_until(lock, earliest, [this] { return stopped_ || fresh_; });
       }
       fresh_ = false;
       const std::shared_ptr<const PublishedRecord> latest = instrument_.Latest();

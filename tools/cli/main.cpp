@@ -385,10 +385,15 @@ int main(int argc, char** argv) {
       ->check(Checked(vm316::serve::ParseListenAddress, "ADDR:PORT"))
       ->type_name("ADDR:PORT")
       ->capture_default_str();
-  serve
-      ->add_option("--token", serve_options.token,
-                   "required on every request (generated when --listen is not loopback)")
-      ->type_name("TOKEN");
+  CLI::Option* token_option =
+      serve
+          ->add_option("--token", serve_options.token,
+                       "required on every request (generated when --listen is not loopback; "
+                       "also --token-file or $VM316_TOKEN, which the process list does not show)")
+          ->type_name("TOKEN");
+  serve->add_option("--token-file", serve_options.token_file, "the token is this file's first line")
+      ->type_name("FILE")
+      ->excludes(token_option);
   serve->add_flag("--open", serve_options.open_browser, "open the panel in the desktop's browser");
 #endif
 

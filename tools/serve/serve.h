@@ -14,6 +14,7 @@ inline constexpr const char* kDefaultListen = "127.0.0.1:8316";
 struct ServeOptions {
   std::string listen = kDefaultListen;  // ADDR:PORT; port 0 takes a free one
   std::string token;                    // required on every request when not empty
+  std::string token_file;               // its first line is the token
   bool open_browser = false;
 };
 

@@ -10,14 +10,22 @@ constexpr int kMaxPort = 65535;
 constexpr int kHttpPort = 80;
 constexpr int kTokenWords = 4;  // 4 x 32 random bits
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  // Every character is compared, so the time taken does not tell how much of a guess matched.
-  unsigned difference = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    difference |= static_cast<unsigned char>(a[i]) ^ static_cast<unsigned char>(b[i]);
+// Every character of the expected token is compared, whatever the guess and however long it
+// is, so that the time taken tells neither how much of a guess matched nor the token's length.
+bool SameToken(std::string_view given, std::string_view expected) {
+  unsigned difference = given.size() == expected.size() ? 0U : 1U;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const unsigned char guess = i < given.size() ? static_cast<unsigned char>(given[i]) : 0U;
+    difference |= guess ^ static_cast<unsigned char>(expected[i]);
   }
   return difference == 0;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 std::string Lower(std::string_view text) {
@@ -98,6 +106,39 @@ std::string GenerateToken() {
   return token;
 }
 
+std::string PercentEncode(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kDigits[byte >> 4];
+      encoded += kDigits[byte & 0xF];
+    }
+  }
+  return encoded;
+}
+
+std::string PercentDecode(std::string_view text) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+    if (low >= 0) {
+      decoded += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
 std::string UrlHost(const ListenAddress& address, int bound_port) {
   std::string host = IsWildcard(address.host) ? "127.0.0.1" : address.host;
   if (IsIpv6(host)) host = "[" + host + "]";
@@ -127,7 +168,7 @@ std::string RefusalReason(const ListenAddress& address, int bound_port,
   if (request.changes_state && !request.has_panel_header) {
     return "settings are changed only by the panel's own page";
   }
-  if (!expected_token.empty() && !SameText(request.token, expected_token)) {
+  if (!expected_token.empty() && !SameToken(request.token, expected_token)) {
     return "a valid token is required (the one vm316 serve printed)";
   }
   return {};

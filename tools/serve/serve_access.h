@@ -26,6 +26,12 @@ bool IsWildcard(std::string_view host);
 // 32 hexadecimal digits from the system's random source.
 std::string GenerateToken();
 
+// Every byte but the unreserved ones (letters, digits, "-._~") as %XX: a token as it stands in
+// a URL or a cookie, whatever its characters.
+std::string PercentEncode(std::string_view text);
+// The inverse; an escape that is not one stays as it is.
+std::string PercentDecode(std::string_view text);
+
 // The name under which a browser reaches the server, as it writes it in a URL.
 std::string UrlHost(const ListenAddress& address, int bound_port);
 

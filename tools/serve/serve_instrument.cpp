@@ -8,6 +8,7 @@
 #include "serve_json.h"
 #include "shared/calibration_files.h"
 #include "shared/errors.h"
+#include "shared/interrupt.h"
 #include "shared/session.h"
 #include "shared/terminal_plot.h"
 #include "shared/units.h"
@@ -28,6 +29,7 @@ constexpr double kMinPollMs = 1.0;
 constexpr double kMaxPollMs = 20.0;
 constexpr int kPollsPerRecord = 50;
 constexpr std::size_t kHeaderAlignment = 4;
+constexpr auto kStartCheck = std::chrono::milliseconds(100);
 
 std::string StatisticsJson(const TraceStatistics& s) {
   return "{\"min\":" + JsonNumber(s.min) + ",\"max\":" + JsonNumber(s.max) +
@@ -100,10 +102,11 @@ PanelInstrument::~PanelInstrument() {
   Stop();
 }
 
-void PanelInstrument::Start() {
+void PanelInstrument::Start(const std::function<void()>& waiting) {
   std::promise<void> started;
   std::future<void> up = started.get_future();
   thread_ = std::thread(&PanelInstrument::ThreadMain, this, std::move(started));
+  while (up.wait_for(kStartCheck) == std::future_status::timeout) waiting();
   try {
     up.get();
   } catch (...) {
@@ -113,12 +116,15 @@ void PanelInstrument::Start() {
 }
 
 void PanelInstrument::Stop() {
+  std::deque<std::unique_ptr<Command>> left;
   {
     std::lock_guard lock(mutex_);
     quit_ = true;
+    // Changes that came with the stop are not applied; their requests get no results.
+    left.swap(commands_);
   }
+  for (const auto& command : left) command->done({});
   work_.notify_all();
-  records_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -126,6 +132,10 @@ void PanelInstrument::ThreadMain(std::promise<void> started) {
   try {
     session_ = std::make_unique<Session>(backend_, ClockUse::kRealTime);
     session_->Open();
+    // Ctrl-C while the board came up: nothing more is started, not even the output.
+    if (Interrupted()) {
+      throw CliError(ExitCode::kInterrupted, "stopped during start-up: nothing was started");
+    }
     virtual_clock_ = session_->virtual_clock();
     backend_description_ =
         session_->BackendDescription() + (virtual_clock_ ? ", virtual clock" : ", real clock");
@@ -139,12 +149,12 @@ void PanelInstrument::ThreadMain(std::promise<void> started) {
   }
   started.set_value();
   Loop();
+  std::deque<std::unique_ptr<Command>> left;
   {
-    // Changes that came with the stop are not applied; their requests get no results.
     std::lock_guard lock(mutex_);
-    for (const auto& command : commands_) command->done.set_value({});
-    commands_.clear();
+    left.swap(commands_);
   }
+  for (const auto& command : left) command->done({});
   // The board's output stops with the panel, as the other subcommands leave it.
   std::uint32_t off = 0;
   SetSquareWaveGenFrequency(&off);
@@ -194,6 +204,7 @@ void PanelInstrument::Loop() {
     }
     vm316_pump_messages(0);
     if (settings_.mode == RunMode::kStop || !error_.empty()) {
+      armed_ = false;
       {
         std::lock_guard lock(mutex_);
         activity_ = error_.empty() ? "stopped" : "stopped: " + error_;
@@ -202,6 +213,7 @@ void PanelInstrument::Loop() {
       continue;
     }
     if (!ClientWaiting()) {
+      armed_ = false;  // a record armed before the rest would be stale by now
       {
         std::lock_guard lock(mutex_);
         activity_ = "resting: no panel is watching";
@@ -249,7 +261,9 @@ void PanelInstrument::TakeCommands() {
         results.push_back(unknown);
       }
     }
-    ReadBackState();
+    // A record armed with other settings than those now in force is armed anew; one the
+    // change left as it was goes on.
+    if (ReadBackState()) armed_ = false;
     {
       std::lock_guard lock(mutex_);
       for (const SettingResult& result : results) notes_[result.key] = result;
@@ -257,26 +271,27 @@ void PanelInstrument::TakeCommands() {
       if (!results.empty() && settings_.mode != RunMode::kStop) error_.clear();
       last_client_ = Clock::now();
     }
-    // The armed record was set up with the old settings: the next one is armed anew.
-    armed_ = false;
-    command->done.set_value(std::move(results));
+    command->done(std::move(results));
   }
 }
 
-std::vector<SettingResult> PanelInstrument::Apply(const SettingChanges& changes) {
+void PanelInstrument::Apply(const SettingChanges& changes, SettingsDone done) {
   auto command = std::make_unique<Command>();
   command->changes = changes;
-  std::future<std::vector<SettingResult>> done = command->done.get_future();
+  command->done = std::move(done);
   {
     std::lock_guard lock(mutex_);
-    if (quit_) return {};
-    commands_.push_back(std::move(command));
+    if (!quit_) commands_.push_back(std::move(command));  // leaves `command` empty
+  }
+  if (command) {
+    command->done({});  // stopped: no results
+    return;
   }
   work_.notify_all();
-  return done.get();
 }
 
 void PanelInstrument::Fail(const std::string& text) {
+  armed_ = false;
   session_->Note(text);
   std::lock_guard lock(mutex_);
   error_ = text;
@@ -302,24 +317,26 @@ void PanelInstrument::AcquireOne() {
   const double completion_seconds =
       vm316_record_bound_ms(rate, length - post, post, kNoTimeout) / 1000.0;
 
-  const std::uint16_t armed = ADC_Start();
-  if (armed != StatusOk) {
-    Fail("arming the board failed: " + std::string(StatusMeaning(armed)));
-    return;
-  }
-  armed_ = true;
-  {
+  if (!armed_) {
+    const std::uint16_t armed = ADC_Start();
+    if (armed != StatusOk) {
+      Fail("arming the board failed: " + std::string(StatusMeaning(armed)));
+      return;
+    }
+    armed_ = true;
+    arming_ = Arming();
+    arming_.start = Clock::now();
+    if (free_running) arming_.triggered_at = 0.0;
     std::lock_guard lock(mutex_);
     activity_ = free_running ? "recording" : "waiting for the trigger";
   }
-  const Clock::time_point start = Clock::now();
-  double waited = 0.0;  // on the virtual clock the board's time moves only with the pump
+  double& waited = arming_.waited;
+  std::optional<double>& triggered_at = arming_.triggered_at;
+  bool& forced = arming_.forced;
   auto elapsed = [&] {
-    return virtual_clock_ ? waited : std::chrono::duration<double>(Clock::now() - start).count();
+    return virtual_clock_ ? waited
+                          : std::chrono::duration<double>(Clock::now() - arming_.start).count();
   };
-  std::optional<double> triggered_at;
-  if (free_running) triggered_at = 0.0;
-  bool forced = false;
   while (ADC_Ready() == 0) {
     {
       std::lock_guard lock(mutex_);
@@ -388,7 +405,8 @@ void PanelInstrument::Publish(TriggerState trigger_state) {
     std::lock_guard lock(mutex_);
     published->sequence = sequence_ + 1;
   }
-  published->wire = WireForm(*published, HeaderJson(*published));
+  published->wire =
+      std::make_shared<const std::string>(WireForm(*published, HeaderJson(*published)));
   // Automatic ranging may have moved a range with this record.
   const bool auto_range =
       published->record.channels[0].auto_range || published->record.channels[1].auto_range;
@@ -402,7 +420,7 @@ void PanelInstrument::Publish(TriggerState trigger_state) {
     latest_ = std::move(published);
     activity_ = "running";
   }
-  records_.notify_all();
+  if (on_record_) on_record_();
 }
 
 Record PanelInstrument::ReadBackRecord(
@@ -441,17 +459,13 @@ Record PanelInstrument::ReadBackRecord(
   return record;
 }
 
-std::shared_ptr<const PublishedRecord> PanelInstrument::WaitForRecord(
-    std::uint64_t after, std::chrono::milliseconds wait) {
-  std::unique_lock lock(mutex_);
-  // A panel that outlived an earlier server asks after a number this one has not reached.
+std::shared_ptr<const PublishedRecord> PanelInstrument::Poll(std::uint64_t& after) {
+  std::lock_guard lock(mutex_);
   if (after > sequence_) after = 0;
   const bool was_resting = Clock::now() - last_client_ >= kIdleAfter;
   last_client_ = Clock::now();
   if (was_resting) work_.notify_all();
-  records_.wait_for(lock, wait, [&] { return quit_ || sequence_ > after; });
-  if (sequence_ > after) return latest_;
-  return nullptr;
+  return sequence_ > after ? latest_ : nullptr;
 }
 
 std::shared_ptr<const PublishedRecord> PanelInstrument::Latest() const {

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -24,8 +25,6 @@
 #include "shared/options.h"
 #include "shared/record.h"
 #include "shared/statistics.h"
-
-namespace vm316::serve {}  // namespace vm316::serve
 
 namespace vm316::host {
 class Session;
@@ -56,11 +55,12 @@ struct PublishedRecord {
   std::array<bool, host::kChannelCount> over_range{};
   // The transfer form: a 4-byte little-endian header length, the JSON header (padded with
   // spaces to a multiple of 4 bytes), then the raw samples of each recorded channel in channel
-  // order, 16-bit little-endian.
-  std::string wire;
+  // order, 16-bit little-endian. Apart, so that an answer being sent holds these bytes only.
+  std::shared_ptr<const std::string> wire;
 };
 
 using SettingChanges = std::vector<std::pair<std::string, std::string>>;
+using SettingsDone = std::function<void(std::vector<SettingResult>)>;
 
 class PanelInstrument {
  public:
@@ -69,25 +69,29 @@ class PanelInstrument {
   PanelInstrument(const PanelInstrument&) = delete;
   PanelInstrument& operator=(const PanelInstrument&) = delete;
 
-  // Starts the acquisition thread and waits until the board is up; throws CliError when it
-  // does not answer.
-  void Start();
+  // Starts the acquisition thread and waits until the board is up, calling `waiting` every
+  // tenth of a second meanwhile; throws CliError when the board does not answer, or when
+  // Ctrl-C came while it was brought up (then nothing was started).
+  void Start(const std::function<void()>& waiting);
   void Stop();
 
   // Queues the changes for the acquisition thread, which applies them in the order their
-  // limits depend on each other (not the order given), and waits for the results. Unknown keys
-  // come back refused without reaching the board.
-  std::vector<SettingResult> Apply(const SettingChanges& changes);
+  // limits depend on each other (not the order given) and calls `done` with the results, on
+  // its own thread (at once, with none, once stopped). Unknown keys come back refused without
+  // reaching the board.
+  void Apply(const SettingChanges& changes, SettingsDone done);
 
   // The settings in force, the notes of the last changes, the backend and calibration, as JSON.
   std::string StateJson() const;
 
-  // The newest record once its sequence number is above `after`, waiting at most `wait`;
-  // null when none came. A panel that asks keeps the acquisition going: with nobody asking
-  // for a few seconds it pauses.
-  std::shared_ptr<const PublishedRecord> WaitForRecord(std::uint64_t after,
-                                                       std::chrono::milliseconds wait);
+  // A panel asking for a record after `after`: the newest record when its number is above,
+  // else null. A number this server has not reached (a panel that outlived an earlier server)
+  // becomes 0. A panel that asks keeps the acquisition going: with nobody asking for a few
+  // seconds it pauses.
+  std::shared_ptr<const PublishedRecord> Poll(std::uint64_t& after);
   std::shared_ptr<const PublishedRecord> Latest() const;
+  // Called on the acquisition thread after each new record; set before Start.
+  void OnRecord(std::function<void()> listener) { on_record_ = std::move(listener); }
 
   // The keys Apply knows, in the order it applies them.
   static std::vector<std::string> Keys();
@@ -95,7 +99,15 @@ class PanelInstrument {
  private:
   struct Command {
     SettingChanges changes;
-    std::promise<std::vector<SettingResult>> done;
+    SettingsDone done;
+  };
+  // The record armed, and how far its wait has come: a change that leaves the board as it was
+  // does not start it again.
+  struct Arming {
+    std::chrono::steady_clock::time_point start;
+    double waited = 0.0;  // on the virtual clock the board's time moves only with the pump
+    std::optional<double> triggered_at;
+    bool forced = false;
   };
   struct Settings {
     RunMode mode = RunMode::kRun;
@@ -138,7 +150,9 @@ class PanelInstrument {
   std::string FollowTriggerLevel();
   std::vector<int> TriggerChannels() const;
   int ChannelMask() const;
-  void ReadBackState();
+  // Rebuilds the settings part of the state from the board; true when it changed. It holds
+  // every value of the board a change can set, so an unchanged text leaves the armed record.
+  bool ReadBackState();
   host::Record ReadBackRecord(
       const std::array<std::vector<std::uint16_t>, host::kChannelCount>& raw,
       const std::array<std::vector<double>, host::kChannelCount>& volts) const;
@@ -153,10 +167,11 @@ class PanelInstrument {
   // Owned by the acquisition thread.
   Settings settings_;
   bool armed_ = false;
+  Arming arming_;
+  std::function<void()> on_record_;
 
-  mutable std::mutex mutex_;         // guards everything below
-  std::condition_variable work_;     // commands, stop, a waiting client
-  std::condition_variable records_;  // a new record
+  mutable std::mutex mutex_;      // guards everything below
+  std::condition_variable work_;  // commands, stop, a waiting client
   std::deque<std::unique_ptr<Command>> commands_;
   bool quit_ = false;
   std::string state_json_;  // settings part, rebuilt by the acquisition thread

@@ -456,7 +456,7 @@ SettingResult PanelInstrument::ApplyGenerator(const std::string& value) {
   return result;
 }
 
-void PanelInstrument::ReadBackState() {
+bool PanelInstrument::ReadBackState() {
   const double rate = GetSampleFrequencyF();
   const std::int32_t length = GetRecordLength();
   const std::int32_t post = GetPostSamples();
@@ -507,7 +507,9 @@ void PanelInstrument::ReadBackState() {
   }
   json += "]}";
   std::lock_guard lock(mutex_);
+  const bool changed = json != state_json_;
   state_json_ = std::move(json);
+  return changed;
 }
 
 }  // namespace vm316::serve

@@ -294,6 +294,10 @@ std::uint16_t Session::TryOpen(Calibration calibration) {
     // A failed calibration, or a value of the environment the driver did not take.
     if (!messages_.empty()) Note("warning: " + DriverMessages());
     Close();
+    // Ctrl-C came during the calibration, which cannot be cut short: nothing after it.
+    if (Interrupted()) {
+      throw CliError(ExitCode::kInterrupted, "stopped after the calibration: nothing was started");
+    }
   }
   const std::uint16_t status = Bringup(false);
   if (status == StatusOk && !messages_.empty()) Note("warning: " + DriverMessages());

@@ -8,7 +8,9 @@ const DIVISIONS_Y = 8;
 const token = new URLSearchParams(location.search).get('token');
 const headers = { 'X-VM316-Panel': '1' };
 if (token) headers['X-VM316-Token'] = token;
-const withToken = (path) => (token ? path + (path.includes('?') ? '&' : '?') + 'token=' + encodeURIComponent(token) : path);
+// The page came with the cookie that carries the token from now on (downloads too): the
+// address bar and the history keep no token.
+if (token) history.replaceState(null, '', location.pathname + location.hash);
 
 const canvas = document.getElementById('screen');
 const context = canvas.getContext('2d');
@@ -31,7 +33,7 @@ function si(value, unit, digits = 3) {
 
 async function post(changes) {
   const query = new URLSearchParams(changes).toString();
-  const response = await fetch(withToken('api/settings?' + query), { method: 'POST', headers });
+  const response = await fetch('api/settings?' + query, { method: 'POST', headers });
   if (!response.ok) throw new Error(await response.text());
   const answer = await response.json();
   for (const result of answer.results) showNote(result.key, result);
@@ -133,8 +135,6 @@ function wireControls() {
     const rate = state.settings.length / (DIVISIONS_X * Number(event.target.value));
     post({ rate: String(rate) }).catch(report);
   });
-  document.getElementById('csv').href = withToken('api/record.csv');
-  document.getElementById('svg').href = withToken('api/record.svg');
 }
 
 function report(error) {
@@ -289,7 +289,7 @@ async function receive() {
   let pending = null;
   for (;;) {
     try {
-      const response = await fetch(withToken('api/record?after=' + sequence), { headers, cache: 'no-store' });
+      const response = await fetch('api/record?after=' + sequence, { headers, cache: 'no-store' });
       if (response.status === 204) continue;
       if (!response.ok) throw new Error(await response.text());
       const record = decode(await response.arrayBuffer());
@@ -311,7 +311,7 @@ async function receive() {
 
 async function refreshState() {
   try {
-    const response = await fetch(withToken('api/state'), { headers, cache: 'no-store' });
+    const response = await fetch('api/state', { headers, cache: 'no-store' });
     if (response.ok) applyState(await response.json());
   } catch (error) {
     report(error);

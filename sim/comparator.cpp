@@ -37,4 +37,40 @@ bool TriggerComparator::Clock(std::uint8_t code, bool external_high) {
   return fired;
 }
 
+ComparatorWatch TriggerComparator::Watch() const {
+  using Kind = ComparatorWatch::Kind;
+  ComparatorWatch watch;
+  switch (mode_) {
+    case kAnalogRising:
+      // Armed it fires at the level; unarmed it re-arms below the hysteresis level.
+      watch.kind = Kind::kCode;
+      if (rearmed_) {
+        watch.at_least = level_;
+      } else {
+        watch.below = hysteresis_;
+      }
+      break;
+    case kAnalogFalling:
+      watch.kind = Kind::kCode;
+      if (rearmed_) {
+        watch.below = level_ + 1;
+      } else {
+        watch.at_least = hysteresis_ + 1;
+      }
+      break;
+    case kExternalRising:
+    case kExternalFalling:
+      if (!have_external_) {
+        watch.kind = Kind::kAnySample;  // the first sample is its first look at the input
+      } else {
+        watch.kind = Kind::kExternal;
+        watch.external_high = !external_was_high_;
+      }
+      break;
+    default:
+      break;
+  }
+  return watch;
+}
+
 }  // namespace vm316::sim

@@ -1,5 +1,7 @@
 #include "sim/recorder.h"
 
+#include <algorithm>
+
 #include "sim/noise.h"
 
 namespace vm316::sim {
@@ -108,10 +110,70 @@ void Recorder::Record(std::uint64_t edges) {
 std::uint64_t Recorder::RecordSamples(std::uint64_t edges) {
   std::uint64_t done = 0;
   while (done < edges && !stopped_) {
-    RecordOne();
-    ++done;
+    std::uint64_t run = edges - done;
+    // After the trigger the stop ends the run (remaining_ is at least 1 until then).
+    if (triggered_ && !stuck_busy_) run = std::min<std::uint64_t>(run, remaining_);
+    const std::uint64_t quiet = QuietSamples(run);
+    RecordQuiet(quiet);
+    done += quiet;
+    if (quiet < run) {
+      RecordOne();
+      ++done;
+    }
   }
   return done;
+}
+
+std::uint64_t Recorder::QuietSamples(std::uint64_t limit) {
+  if (!triggered_) {
+    // These trigger on the next sample whatever it shows.
+    if (primed_ || trigger_select_ == kSelectNow) return 0;
+    if (trigger_select_ == kSelectAnd && comparators_[0].Seen() && comparators_[1].Seen()) {
+      return 0;
+    }
+  }
+  for (int unit = 0; unit < 2 && limit > 0; ++unit) {
+    // Once the trigger has come, a comparator that has fired can show nothing more: its status
+    // bit stays set until the next arm, which starts it afresh.
+    if (triggered_ && comparators_[unit].Seen()) continue;
+    limit = QuietFor(unit, limit);
+  }
+  return limit;
+}
+
+std::uint64_t Recorder::QuietFor(int unit, std::uint64_t limit) {
+  const ComparatorWatch watch = comparators_[unit].Watch();
+  if (watch.kind == ComparatorWatch::Kind::kNothing) return limit;
+  if (watch.kind == ComparatorWatch::Kind::kAnySample) return 0;
+  Lookahead& ahead = lookahead_[unit];
+  const std::uint64_t t = next_edge_ns_;
+  const bool same = ahead.known && ahead.watch.kind == watch.kind &&
+                    ahead.watch.below == watch.below && ahead.watch.at_least == watch.at_least &&
+                    ahead.watch.external_high == watch.external_high;
+  if (!same || t > ahead.until_ns || (t == ahead.until_ns && !ahead.change)) {
+    // Converter 2 samples half a period later in double rate; the external input is watched at
+    // converter 1's instants.
+    const bool late =
+        unit == 1 && unit_mode_[0] == kUnitDoubleRate && watch.kind == ComparatorWatch::Kind::kCode;
+    const std::uint64_t offset = late ? clock_.period_ns / 2 : 0;
+    const std::uint64_t ahead_samples = std::max(limit, kLookaheadSamples);
+    const std::uint64_t first =
+        source_.FirstTaken(watch, unit + 1, t + offset, clock_.period_ns, ahead_samples);
+    ahead = {true, watch, t + first * clock_.period_ns, first < ahead_samples};
+  }
+  return std::min(limit, (ahead.until_ns - t) / clock_.period_ns);
+}
+
+void Recorder::RecordQuiet(std::uint64_t samples) {
+  if (samples == 0) return;
+  Write(counter_, next_edge_ns_, samples);
+  counter_ = static_cast<std::uint16_t>((counter_ + samples) & kAddressMask);
+  next_edge_ns_ += samples * clock_.period_ns;
+  samples_recorded_ += samples;
+  if (triggered_) {
+    remaining_ -= static_cast<std::uint32_t>(std::min<std::uint64_t>(samples, remaining_));
+    if (remaining_ == 0 && !stuck_busy_) stopped_ = true;
+  }
 }
 
 std::uint64_t Recorder::SkipAllBut(std::uint64_t edges, std::uint64_t keep) {
@@ -129,13 +191,13 @@ void Recorder::RecordOne() {
   next_edge_ns_ += clock_.period_ns;
   ++samples_recorded_;
 
-  const SampleCodes codes = source_.Convert(t1, t2);
+  const std::uint8_t code1 = source_.ConvertAt(1, t1);
+  const std::uint8_t code2 = source_.ConvertAt(2, t2);
+  const bool external_high = source_.ExternalHighAt(t1);
   const std::uint16_t address = counter_;
-  if (unit_mode_[0] != kUnitIdle) memory_[0][address] = codes.converter1;
-  if (unit_mode_[1] != kUnitIdle) memory_[1][address] = codes.converter2;
-  if (unit_mode_[0] != kUnitIdle || unit_mode_[1] != kUnitIdle) written_in_arm_[address] = arms_;
-  const bool fired1 = comparators_[0].Clock(codes.converter1, codes.external_high);
-  const bool fired2 = comparators_[1].Clock(codes.converter2, codes.external_high);
+  Write(address, t1, 1);
+  const bool fired1 = comparators_[0].Clock(code1, external_high);
+  const bool fired2 = comparators_[1].Clock(code2, external_high);
   counter_ = (counter_ + 1) & kAddressMask;
 
   if (triggered_) {
@@ -149,6 +211,81 @@ void Recorder::RecordOne() {
   triggered_ = true;
   trigger_address_ = address;
   remaining_ = post_count_ + (primed ? kPrimedTail : kTriggerTail);
+}
+
+void Recorder::Write(std::uint16_t address, std::uint64_t t_ns, std::uint64_t samples) {
+  Span next;
+  next.converter1 = unit_mode_[0] != kUnitIdle;
+  next.converter2 = unit_mode_[1] != kUnitIdle;
+  if (!next.converter1 && !next.converter2) return;
+  next.double_rate = unit_mode_[0] == kUnitDoubleRate;
+  next.address = address;
+  next.first_ns = t_ns;
+  next.period_ns = clock_.period_ns;
+  next.arm = arms_;
+  // The memory keeps one memory-full: of more samples only the last ones stay.
+  const std::uint64_t kept = std::min<std::uint64_t>(samples, kMemorySize);
+  next.address = static_cast<std::uint16_t>((address + (samples - kept)) & kAddressMask);
+  next.first_ns = t_ns + (samples - kept) * next.period_ns;
+  next.count = static_cast<std::uint32_t>(kept);
+  if (!spans_.empty()) {
+    Span& last = spans_.back();
+    const bool continues = last.converter1 == next.converter1 &&
+                           last.converter2 == next.converter2 &&
+                           last.double_rate == next.double_rate && last.arm == next.arm &&
+                           last.period_ns == next.period_ns && samples == kept &&
+                           ((last.address + last.count) & kAddressMask) == next.address &&
+                           last.first_ns + last.count * last.period_ns == next.first_ns;
+    if (continues) {
+      const std::uint64_t total = std::uint64_t{last.count} + next.count;
+      const std::uint64_t drop = total > kMemorySize ? total - kMemorySize : 0;
+      last.address = static_cast<std::uint16_t>((last.address + drop) & kAddressMask);
+      last.first_ns += drop * last.period_ns;
+      last.count = static_cast<std::uint32_t>(total - drop);
+    } else {
+      spans_.push_back(next);
+    }
+  } else {
+    spans_.push_back(next);
+  }
+  // A memory-full overwrites every earlier span of the converters it writes.
+  const Span& newest = spans_.back();
+  if (newest.count == kMemorySize) {
+    std::vector<Span> kept_spans;
+    for (std::size_t i = 0; i + 1 < spans_.size(); ++i) {
+      const Span& older = spans_[i];
+      if ((older.converter1 && !newest.converter1) || (older.converter2 && !newest.converter2)) {
+        kept_spans.push_back(older);
+      }
+    }
+    if (kept_spans.size() + 1 != spans_.size()) {
+      kept_spans.push_back(newest);
+      spans_.swap(kept_spans);
+    }
+  }
+  if (spans_.size() > kMostSpans) Materialize();
+}
+
+void Recorder::Materialize() const {
+  for (const Span& span : spans_) {
+    for (std::uint32_t i = 0; i < span.count; ++i) {
+      const auto address = static_cast<std::uint16_t>((span.address + i) & kAddressMask);
+      if (span.converter1) memory_[0][address] = source_.ConvertAt(1, span.TimeOf(1, i));
+      if (span.converter2) memory_[1][address] = source_.ConvertAt(2, span.TimeOf(2, i));
+      written_in_arm_[address] = span.arm;
+    }
+  }
+  spans_.clear();
+}
+
+std::uint8_t Recorder::SampleByte(int converter) const {
+  // The newest span that wrote this converter here holds its byte; else the memory does.
+  for (auto span = spans_.rbegin(); span != spans_.rend(); ++span) {
+    if (!span->Writes(converter)) continue;
+    const auto offset = static_cast<std::uint32_t>((counter_ - span->address) & kAddressMask);
+    if (offset < span->count) return source_.ConvertAt(converter, span->TimeOf(converter, offset));
+  }
+  return memory_[converter - 1][counter_];
 }
 
 bool Recorder::SelectedTriggerFires(bool fired1, bool fired2) const {

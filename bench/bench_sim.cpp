@@ -76,13 +76,15 @@ void BM_ArmedPolling20MHz(benchmark::State& state) {
 BENCHMARK(BM_ArmedPolling20MHz);
 
 // One second of 20 MHz recording of both channels, as the driver arms it: both channel units'
-// comparators on a rising edge and the record geometry 512 / 256. "armed": the comparators
-// wait for a trigger level two codes above the highest code the input reaches, so the board
-// keeps watching the samples near every peak (a trigger that noise lets through re-arms);
-// "parked": the arm of a record with a pre-trigger part, during its hold-off (the comparators
-// cannot fire). The driver only arms: what is measured is the board's recording, sampled by a
-// status poll every microsecond of board time as a polling host does. Counter cpu_per_board_s:
-// CPU seconds per second of recording (the board itself: 1.0 is real time).
+// comparators on a rising edge, the select code on channel 1's, and the record geometry
+// 512 / 256. "armed": channel 1's comparator waits for a trigger level two codes above the
+// highest code its input reaches, so the board keeps watching the samples near every peak (a
+// trigger that noise lets through re-arms); channel 2's, at 0 V, fires whenever its input rises
+// through 0 V, which only its status bit shows. "parked": the arm of a record with a
+// pre-trigger part, during its hold-off (the comparators cannot fire). The driver only arms:
+// what is measured is the board's recording, sampled by a status poll every microsecond of
+// board time as a polling host does. Counter cpu_per_board_s: CPU seconds per second of
+// recording (1.0 is real time).
 struct Input {
   const char* name;
   const char* spec;
@@ -101,9 +103,11 @@ constexpr Input kInputs[] = {
 constexpr long double kRecordingRateHz = 20e6L;
 constexpr long double kGeneratorHz = 1000.0L;
 constexpr std::int32_t kRecordLength = 512;
+constexpr std::int32_t kFullRecord = 32760;
 constexpr std::int32_t kPostSamples = 256;
 constexpr int kPollsPerIteration = 100000;  // 0.1 s of board time
 constexpr std::int32_t kLevelAbovePeak = 2;
+constexpr std::int32_t kMidScaleCode = 128;
 
 // The highest code of a channel's record (the byte of each sample).
 std::int32_t PeakCode(const vm316::TVMx16& vm, int channel) {
@@ -138,15 +142,16 @@ void Recording20MHz(benchmark::State& state, const Input& input, bool armed) {
   vm.SetTrigTimeOut(-1.0L);
   for (int channel = 1; channel <= 2; ++channel) vm.SelectRange(channel, input.range_v);
   vm.SetSampleFrequencyValue(kRecordingRateHz);
-  vm.SetRecordLength(kRecordLength);
-  // A record taken at once shows how high the input goes; it also programs the front end.
-  vm.SetPostSamples(kRecordLength);
+  // A full-length record taken at once (16 periods of the slowest input) shows how high the
+  // input goes; it also programs the front end.
+  vm.SetRecordLength(kFullRecord);
+  vm.SetPostSamples(kFullRecord);
   vm.SetTriggerSource(vm316::tsNoTrig);
   vm.MeasureOnce();
-  for (int channel = 1; channel <= 2; ++channel) {
-    vm.SetTriggerLevel(channel, std::min(PeakCode(vm, channel) + kLevelAbovePeak, 255));
-  }
+  vm.SetTriggerLevel(1, std::min(PeakCode(vm, 1) + kLevelAbovePeak, 255));
+  vm.SetTriggerLevel(2, kMidScaleCode);
   vm.SetTriggerSource(vm316::tsCh1);
+  vm.SetRecordLength(kRecordLength);
   vm.SetPostSamples(armed ? kRecordLength : kPostSamples);  // a pre-trigger part parks them
   vm.ArmAcquisition();
 
@@ -161,7 +166,8 @@ void Recording20MHz(benchmark::State& state, const Input& input, bool armed) {
     }
   }
   recorded += board.RecorderUnit().SamplesRecorded();
-  const double board_seconds = static_cast<double>(recorded) / static_cast<double>(kRecordingRateHz);
+  const double board_seconds =
+      static_cast<double>(recorded) / static_cast<double>(kRecordingRateHz);
   state.counters["cpu_per_board_s"] =
       benchmark::Counter(board_seconds, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.SetItemsProcessed(static_cast<std::int64_t>(recorded));

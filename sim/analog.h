@@ -123,7 +123,10 @@ class AnalogModel {
   // code of it can qualify, and every other sample is converted.
   std::uint64_t FirstCodeOutside(int converter, int below, int at_least, std::uint64_t t_ns,
                                  std::uint64_t period_ns, std::uint64_t count) const;
-  // The same for the external trigger input at the given logic level.
+  // The last of them that does; count when none does.
+  std::uint64_t LastCodeOutside(int converter, int below, int at_least, std::uint64_t t_ns,
+                                std::uint64_t period_ns, std::uint64_t count) const;
+  // The first sample at which the external trigger input is at the given logic level.
   std::uint64_t FirstExternalAt(bool high, std::uint64_t t_ns, std::uint64_t period_ns,
                                 std::uint64_t count) const;
 
@@ -196,8 +199,9 @@ class AnalogModel {
   // The converter's level before quantizing, noise included, for samples within one span of
   // the slow terms.
   Bounds ConvertedBounds(int converter_index, std::uint64_t t0_ns, std::uint64_t t1_ns) const;
+  // The first (or last) sample of a span that qualifies; count when none does.
   std::uint64_t FirstCodeInSpan(int converter, int below, int at_least, std::uint64_t t_ns,
-                                std::uint64_t period_ns, std::uint64_t count) const;
+                                std::uint64_t period_ns, std::uint64_t count, bool last) const;
   std::uint64_t FirstExternalInSpan(bool high, std::uint64_t t_ns, std::uint64_t period_ns,
                                     std::uint64_t count) const;
 

@@ -113,7 +113,7 @@ Bounds AnalogModel::ConvertedBounds(int converter_index, std::uint64_t t0_ns,
 
 std::uint64_t AnalogModel::FirstCodeInSpan(int converter, int below, int at_least,
                                            std::uint64_t t_ns, std::uint64_t period_ns,
-                                           std::uint64_t count) const {
+                                           std::uint64_t count, bool last) const {
   const Bounds level = ConvertedBounds(converter - 1, t_ns, t_ns + (count - 1) * period_ns);
   // The codes are monotonic in the level (each transition lies within half an LSB of its
   // place), so the bounds' codes bound every sample's code. A level that is no number proves
@@ -121,21 +121,28 @@ std::uint64_t AnalogModel::FirstCodeInSpan(int converter, int below, int at_leas
   if (level.low <= level.high) {
     const int lowest = Quantize(converter - 1, level.low);
     const int highest = Quantize(converter - 1, level.high);
-    if (lowest >= below && highest < at_least) return count;  // none can qualify
-    if (highest < below || lowest >= at_least) return 0;      // every one does
+    if (lowest >= below && highest < at_least) return count;                 // none can qualify
+    if (highest < below || lowest >= at_least) return last ? count - 1 : 0;  // all of them do
   }
   if (count <= kConvertedSpan) {
-    for (std::uint64_t k = 0; k < count; ++k) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::uint64_t k = last ? count - 1 - i : i;
       const int code = Convert(converter, t_ns + k * period_ns);
       if (code < below || code >= at_least) return k;
     }
     return count;
   }
+  // Halves, the one at the end looked at first when the last sample is asked for.
   const std::uint64_t half = count / 2;
-  const std::uint64_t first = FirstCodeInSpan(converter, below, at_least, t_ns, period_ns, half);
-  if (first < half) return first;
-  return half + FirstCodeInSpan(converter, below, at_least, t_ns + half * period_ns, period_ns,
-                                count - half);
+  const auto in_half = [&](bool second) {
+    const std::uint64_t start = second ? half : 0;
+    const std::uint64_t n = second ? count - half : half;
+    const std::uint64_t k =
+        FirstCodeInSpan(converter, below, at_least, t_ns + start * period_ns, period_ns, n, last);
+    return k < n ? start + k : count;
+  };
+  const std::uint64_t found = in_half(last);
+  return found < count ? found : in_half(!last);
 }
 
 std::uint64_t AnalogModel::FirstCodeOutside(int converter, int below, int at_least,
@@ -145,25 +152,42 @@ std::uint64_t AnalogModel::FirstCodeOutside(int converter, int below, int at_lea
   if (converter == 2 && faults_.dead_converter2) {
     return (kMidScale < below || kMidScale >= at_least) ? 0 : count;
   }
-  // Spans within one period of the slow terms, and short enough that a periodic input moves
-  // through at most a quarter of its cycle (so that its bounds are of use).
-  std::uint64_t longest = kLongestSpan;
-  for (const Signal& input : inputs_) {
-    const double cycles_per_sample = input.Params().freq_hz * static_cast<double>(period_ns) * 1e-9;
-    if (cycles_per_sample > 0.0 && cycles_per_sample * static_cast<double>(longest) > 0.25) {
-      longest = std::max<std::uint64_t>(kConvertedSpan,
-                                        static_cast<std::uint64_t>(0.25 / cycles_per_sample));
-    }
-  }
+  // Spans within one period of the slow terms. A periodic input's bounds over a span of half a
+  // cycle or more are its whole swing, which often enough settles it already; where it does not,
+  // the halving comes down to spans short enough to follow the shape.
   std::uint64_t done = 0;
   while (done < count) {
     const std::uint64_t t = t_ns + done * period_ns;
     const std::uint64_t slow_end = ((t >> kSlowShift) + 1) << kSlowShift;
     const std::uint64_t span =
-        std::min({count - done, longest, SamplesBefore(t, period_ns, slow_end)});
-    const std::uint64_t first = FirstCodeInSpan(converter, below, at_least, t, period_ns, span);
+        std::min({count - done, kLongestSpan, SamplesBefore(t, period_ns, slow_end)});
+    const std::uint64_t first =
+        FirstCodeInSpan(converter, below, at_least, t, period_ns, span, false);
     if (first < span) return done + first;
     done += span;
+  }
+  return count;
+}
+
+std::uint64_t AnalogModel::LastCodeOutside(int converter, int below, int at_least,
+                                           std::uint64_t t_ns, std::uint64_t period_ns,
+                                           std::uint64_t count) const {
+  if (below <= 0 && at_least >= kCodeCount) return count;
+  if (converter == 2 && faults_.dead_converter2) {
+    return (kMidScale < below || kMidScale >= at_least) && count > 0 ? count - 1 : count;
+  }
+  // The same spans as FirstCodeOutside, from the end.
+  std::uint64_t left = count;
+  while (left > 0) {
+    const std::uint64_t t_last = t_ns + (left - 1) * period_ns;
+    const std::uint64_t slow_start = (t_last >> kSlowShift) << kSlowShift;
+    const std::uint64_t span =
+        std::min({left, kLongestSpan, (t_last - slow_start) / period_ns + 1});
+    const std::uint64_t start = left - span;
+    const std::uint64_t k = FirstCodeInSpan(converter, below, at_least, t_ns + start * period_ns,
+                                            period_ns, span, true);
+    if (k < span) return start + k;
+    left = start;
   }
   return count;
 }

@@ -79,7 +79,7 @@ void Board::Out(std::uint16_t port, std::uint8_t value) {
   std::uint16_t offset = 0;
   if (!BeginAccess(port, &offset)) return;
   // Whatever the write changes, the recorder works out anew from here.
-  recorder_.ForgetLookahead();
+  recorder_.BeforeChange();
   switch (offset) {
     case kControlIndexPort:
       selected_register_[0] = value;
@@ -176,7 +176,7 @@ void Board::Rewire(const Signal& ch1, const Signal& ch2) {
   // The samples recorded so far saw the old inputs (those since the last access are recorded at
   // the next one, and see the new ones).
   recorder_.Materialize();
-  recorder_.ForgetLookahead();
+  recorder_.BeforeChange();
   analog_.Rewire(Keyed(ch1, config_.seed, kStreamCh1), Keyed(ch2, config_.seed, kStreamCh2),
                  InputTime(Now()));
 }
@@ -209,6 +209,18 @@ std::uint64_t Board::FirstTaken(const ComparatorWatch& watch, int converter, std
     return analog_.FirstExternalAt(watch.external_high, t, period_ns, count);
   }
   return analog_.FirstCodeOutside(converter, watch.below, watch.at_least, t, period_ns, count);
+}
+
+std::uint64_t Board::LastTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                               std::uint64_t period_ns, std::uint64_t count) {
+  if (t_ns <= origin_ns_) {
+    for (std::uint64_t k = count; k-- > 0;) {
+      if (watch.Takes(ConvertAt(converter, t_ns + k * period_ns))) return k;
+    }
+    return count;
+  }
+  return analog_.LastCodeOutside(converter, watch.below, watch.at_least, InputTime(t_ns), period_ns,
+                                 count);
 }
 
 }  // namespace vm316::sim

@@ -102,6 +102,8 @@ class Board final : public platform::PortBackend, private SampleSource {
   bool ExternalHighAt(std::uint64_t t_ns) override { return analog_.ExternalHigh(InputTime(t_ns)); }
   std::uint64_t FirstTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
                            std::uint64_t period_ns, std::uint64_t count) override;
+  std::uint64_t LastTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                          std::uint64_t period_ns, std::uint64_t count) override;
 
   // Counts the access, charges its bus cycle and brings the board up to the present. False when
   // the access does not reach the board (another address, or a board that is not there).

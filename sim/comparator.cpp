@@ -1,5 +1,7 @@
 #include "sim/comparator.h"
 
+#include <algorithm>
+
 namespace vm316::sim {
 
 void TriggerComparator::Reset() {
@@ -66,6 +68,32 @@ ComparatorWatch TriggerComparator::Watch() const {
         watch.kind = Kind::kExternal;
         watch.external_high = !external_was_high_;
       }
+      break;
+    default:
+      break;
+  }
+  return watch;
+}
+
+ComparatorWatch TriggerComparator::Deciding() const {
+  using Kind = ComparatorWatch::Kind;
+  ComparatorWatch watch;
+  switch (mode_) {
+    case kAnalogRising:
+      // Below the hysteresis level it is armed after the sample; at or above both levels it is
+      // not (it fired, or it was not armed); in between it stays as it was.
+      watch.kind = Kind::kCode;
+      watch.below = hysteresis_;
+      watch.at_least = std::max(level_, hysteresis_);
+      break;
+    case kAnalogFalling:
+      watch.kind = Kind::kCode;
+      watch.below = std::min(level_, hysteresis_) + 1;
+      watch.at_least = hysteresis_ + 1;
+      break;
+    case kExternalRising:
+    case kExternalFalling:
+      watch.kind = Kind::kAnySample;  // it keeps the last sample's level
       break;
     default:
       break;

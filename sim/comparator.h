@@ -53,6 +53,9 @@ class TriggerComparator {
   // Which samples would change it in its present state; Clock with any other sample neither
   // fires it nor changes it.
   ComparatorWatch Watch() const;
+  // Which samples decide its state whatever it was before: after a run of samples its state is
+  // what Clock with the last of these made it (unchanged when there is none).
+  ComparatorWatch Deciding() const;
 
  private:
   std::uint8_t mode_ = 0xFF;  // none of the modes: never fires

@@ -27,6 +27,7 @@ void Recorder::WriteMode(std::uint8_t mode, std::uint64_t now_ns) {
     samples_recorded_ = 0;
     ++arms_;
     for (TriggerComparator& comparator : comparators_) comparator.Reset();
+    unclocked_ = {};
     next_edge_ns_ = clock_.FirstEdgeAfter(now_ns);
   } else if (mode == kModeSeekRun) {
     seek_target_ = count_ & kAddressMask;
@@ -39,6 +40,7 @@ void Recorder::WriteMode(std::uint8_t mode, std::uint64_t now_ns) {
 void Recorder::WriteArm() {
   counter_ = kArmAddress;
   for (TriggerComparator& comparator : comparators_) comparator.Reset();
+  unclocked_ = {};
 }
 
 void Recorder::SetSampleClock(const SampleClock& clock, std::uint64_t now_ns) {
@@ -100,16 +102,21 @@ void Recorder::Record(std::uint64_t edges) {
   // one) does so within the searched part unless it is very slow against the sample clock.
   if (!triggered_ && edges > kGapSearchSamples + kMemorySize) {
     edges -= RecordSamples(kGapSearchSamples);
+    ClockUnclocked();  // the skipped samples clock nothing
     if (!triggered_) edges = SkipAllBut(edges, kMemorySize);
   }
   // A record that never stops keeps only its last memory-full too.
-  if (stuck_busy_ && triggered_) edges = SkipAllBut(edges, kMemorySize);
+  if (stuck_busy_ && triggered_) {
+    ClockUnclocked();
+    edges = SkipAllBut(edges, kMemorySize);
+  }
   RecordSamples(edges);
 }
 
 std::uint64_t Recorder::RecordSamples(std::uint64_t edges) {
   std::uint64_t done = 0;
   while (done < edges && !stopped_) {
+    UpdateUnclocked();
     std::uint64_t run = edges - done;
     // After the trigger the stop ends the run (remaining_ is at least 1 until then).
     if (triggered_ && !stuck_busy_) run = std::min<std::uint64_t>(run, remaining_);
@@ -135,7 +142,7 @@ std::uint64_t Recorder::QuietSamples(std::uint64_t limit) {
   for (int unit = 0; unit < 2 && limit > 0; ++unit) {
     // Once the trigger has come, a comparator that has fired can show nothing more: its status
     // bit stays set until the next arm, which starts it afresh.
-    if (triggered_ && comparators_[unit].Seen()) continue;
+    if (unclocked_[unit].active || (triggered_ && comparators_[unit].Seen())) continue;
     limit = QuietFor(unit, limit);
   }
   return limit;
@@ -196,8 +203,8 @@ void Recorder::RecordOne() {
   const bool external_high = source_.ExternalHighAt(t1);
   const std::uint16_t address = counter_;
   Write(address, t1, 1);
-  const bool fired1 = comparators_[0].Clock(code1, external_high);
-  const bool fired2 = comparators_[1].Clock(code2, external_high);
+  const bool fired1 = !unclocked_[0].active && comparators_[0].Clock(code1, external_high);
+  const bool fired2 = !unclocked_[1].active && comparators_[1].Clock(code2, external_high);
   counter_ = (counter_ + 1) & kAddressMask;
 
   if (triggered_) {
@@ -248,33 +255,63 @@ void Recorder::Write(std::uint16_t address, std::uint64_t t_ns, std::uint64_t sa
   } else {
     spans_.push_back(next);
   }
-  // A memory-full overwrites every earlier span of the converters it writes.
-  const Span& newest = spans_.back();
-  if (newest.count == kMemorySize) {
-    std::vector<Span> kept_spans;
-    for (std::size_t i = 0; i + 1 < spans_.size(); ++i) {
-      const Span& older = spans_[i];
-      if ((older.converter1 && !newest.converter1) || (older.converter2 && !newest.converter2)) {
-        kept_spans.push_back(older);
-      }
-    }
-    if (kept_spans.size() + 1 != spans_.size()) {
-      kept_spans.push_back(newest);
-      spans_.swap(kept_spans);
+  if (spans_.size() > kMostSpans) {
+    HideOverwritten();
+    // What still shows of the oldest spans goes into the memory now.
+    while (spans_.size() > kMostSpans) {
+      MaterializeSpan(spans_.front());
+      spans_.erase(spans_.begin());
     }
   }
-  if (spans_.size() > kMostSpans) Materialize();
+}
+
+void Recorder::HideOverwritten() {
+  // What a span writes hides the same locations of older spans of (at most) the same
+  // converters: those are cut down to what still shows, or dropped. Each record starts at the
+  // arm address, so a newer one hides the start of an older one.
+  for (std::size_t n = spans_.size(); n-- > 1;) {
+    const Span& newer = spans_[n];
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      Span older = spans_[i];
+      const bool same_converters =
+          (!older.converter1 || newer.converter1) && (!older.converter2 || newer.converter2);
+      if (same_converters) {
+        const std::uint32_t into_newer = (older.address - newer.address) & kAddressMask;
+        if (into_newer < newer.count) {
+          const std::uint32_t cut = std::min(older.count, newer.count - into_newer);
+          older.address = static_cast<std::uint16_t>((older.address + cut) & kAddressMask);
+          older.first_ns += cut * older.period_ns;
+          older.count -= cut;
+        }
+        const std::uint32_t into_older = (newer.address - older.address) & kAddressMask;
+        if (older.count > 0 && into_older < older.count &&
+            into_older + std::uint64_t{newer.count} >= older.count) {
+          older.count = into_older;
+        }
+        if (older.count == 0) continue;
+      }
+      spans_[kept++] = older;
+    }
+    // The newer spans move down over the dropped ones.
+    const std::size_t dropped = n - kept;
+    for (std::size_t i = n; i < spans_.size(); ++i) spans_[i - dropped] = spans_[i];
+    spans_.resize(spans_.size() - dropped);
+    n -= dropped;
+  }
+}
+
+void Recorder::MaterializeSpan(const Span& span) const {
+  for (std::uint32_t i = 0; i < span.count; ++i) {
+    const auto address = static_cast<std::uint16_t>((span.address + i) & kAddressMask);
+    if (span.converter1) memory_[0][address] = source_.ConvertAt(1, span.TimeOf(1, i));
+    if (span.converter2) memory_[1][address] = source_.ConvertAt(2, span.TimeOf(2, i));
+    written_in_arm_[address] = span.arm;
+  }
 }
 
 void Recorder::Materialize() const {
-  for (const Span& span : spans_) {
-    for (std::uint32_t i = 0; i < span.count; ++i) {
-      const auto address = static_cast<std::uint16_t>((span.address + i) & kAddressMask);
-      if (span.converter1) memory_[0][address] = source_.ConvertAt(1, span.TimeOf(1, i));
-      if (span.converter2) memory_[1][address] = source_.ConvertAt(2, span.TimeOf(2, i));
-      written_in_arm_[address] = span.arm;
-    }
-  }
+  for (const Span& span : spans_) MaterializeSpan(span);
   spans_.clear();
 }
 
@@ -286,6 +323,59 @@ std::uint8_t Recorder::SampleByte(int converter) const {
     if (offset < span->count) return source_.ConvertAt(converter, span->TimeOf(converter, offset));
   }
   return memory_[converter - 1][counter_];
+}
+
+bool Recorder::SelectLooksAt(int unit) const {
+  // Whether the select code triggers on this comparator's firing (AND only on its status).
+  switch (trigger_select_) {
+    case kSelectUnit1:
+      return unit == 0;
+    case kSelectUnit2:
+      return unit == 1;
+    case kSelectOr:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void Recorder::UpdateUnclocked() {
+  for (int unit = 0; unit < 2; ++unit) {
+    if (triggered_) return;  // nothing of them shows any more but the status bits
+    const bool unseen = comparators_[unit].Seen() && !SelectLooksAt(unit);
+    Unclocked& unclocked = unclocked_[unit];
+    if (unclocked.active && !unseen) {
+      ClockSince(unit);
+    } else if (!unclocked.active && unseen) {
+      unclocked = {true, next_edge_ns_};
+    }
+  }
+}
+
+void Recorder::ClockUnclocked() {
+  for (int unit = 0; unit < 2; ++unit) {
+    if (unclocked_[unit].active) ClockSince(unit);
+  }
+}
+
+void Recorder::ClockSince(int unit) {
+  Unclocked& unclocked = unclocked_[unit];
+  unclocked.active = false;
+  lookahead_[unit] = {};
+  if (triggered_ || !clock_.IsRunning() || next_edge_ns_ <= unclocked.since_ns) return;
+  const std::uint64_t period = clock_.period_ns;
+  const std::uint64_t count = (next_edge_ns_ - unclocked.since_ns) / period;
+  TriggerComparator& comparator = comparators_[unit];
+  const ComparatorWatch deciding = comparator.Deciding();
+  if (deciding.kind == ComparatorWatch::Kind::kAnySample) {
+    const std::uint64_t t = unclocked.since_ns + (count - 1) * period;
+    comparator.Clock(0, source_.ExternalHighAt(t));
+  } else if (deciding.kind == ComparatorWatch::Kind::kCode) {
+    const std::uint64_t offset = unit == 1 && unit_mode_[0] == kUnitDoubleRate ? period / 2 : 0;
+    const std::uint64_t t = unclocked.since_ns + offset;
+    const std::uint64_t k = source_.LastTaken(deciding, unit + 1, t, period, count);
+    if (k < count) comparator.Clock(source_.ConvertAt(unit + 1, t + k * period), false);
+  }
 }
 
 bool Recorder::SelectedTriggerFires(bool fired1, bool fired2) const {

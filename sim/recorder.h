@@ -44,6 +44,9 @@ class SampleSource {
   // converter 1 or 2 (external watches: the external input); count when none does.
   virtual std::uint64_t FirstTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
                                    std::uint64_t period_ns, std::uint64_t count) = 0;
+  // The last of them whose code the watch takes (code watches only); count when none does.
+  virtual std::uint64_t LastTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                                  std::uint64_t period_ns, std::uint64_t count) = 0;
 };
 
 enum class RecorderState : std::uint8_t {
@@ -106,9 +109,12 @@ class Recorder {
   // Converts the samples written and not read yet, into the memory: before anything they
   // depend on changes.
   void Materialize() const;
-  // The board was written to (or its inputs moved): what was worked out ahead may no longer
-  // hold.
-  void ForgetLookahead() { lookahead_ = {}; }
+  // The board is about to be written to (or its inputs to move): what was worked out ahead
+  // may no longer hold, and the comparators left unclocked are brought up to date first.
+  void BeforeChange() {
+    lookahead_ = {};
+    ClockUnclocked();
+  }
 
   void WriteCountLow(std::uint8_t value) { count_ = (count_ & 0xFF00) | value; }
   void WriteCountHigh(std::uint8_t value) {
@@ -176,6 +182,14 @@ class Recorder {
     std::uint64_t until_ns = 0;
     bool change = false;
   };
+  // A comparator that has fired and that the select code does not look at can show nothing
+  // more (its status bit stays set) until the select code changes: it is not clocked from
+  // since_ns on, and when it is looked at again its state is what the last sample since then
+  // that decides it made it.
+  struct Unclocked {
+    bool active = false;
+    std::uint64_t since_ns = 0;
+  };
   static constexpr std::size_t kMostSpans = 16;
   static constexpr std::uint64_t kLookaheadSamples = 4096;
 
@@ -188,8 +202,14 @@ class Recorder {
   std::uint64_t QuietSamples(std::uint64_t limit);
   std::uint64_t QuietFor(int unit, std::uint64_t limit);
   void RecordQuiet(std::uint64_t samples);
+  bool SelectLooksAt(int unit) const;
+  void UpdateUnclocked();
+  void ClockUnclocked();
+  void ClockSince(int unit);
   void RecordOne();
   void Write(std::uint16_t address, std::uint64_t t_ns, std::uint64_t samples);
+  void HideOverwritten();
+  void MaterializeSpan(const Span& span) const;
   bool SelectedTriggerFires(bool fired1, bool fired2) const;
 
   SampleSource& source_;
@@ -197,6 +217,7 @@ class Recorder {
   mutable std::array<std::array<std::uint8_t, kMemorySize>, 2> memory_{};
   mutable std::vector<Span> spans_;  // oldest first
   std::array<Lookahead, 2> lookahead_{};
+  std::array<Unclocked, 2> unclocked_{};
   std::uint16_t counter_ = 0;
   std::uint16_t count_ = 0;
   std::uint8_t mode_ = kModeStopped;

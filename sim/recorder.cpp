@@ -163,7 +163,9 @@ std::uint64_t Recorder::QuietFor(int unit, std::uint64_t limit) {
     const bool late =
         unit == 1 && unit_mode_[0] == kUnitDoubleRate && watch.kind == ComparatorWatch::Kind::kCode;
     const std::uint64_t offset = late ? clock_.period_ns / 2 : 0;
-    const std::uint64_t ahead_samples = std::max(limit, kLookaheadSamples);
+    // After the trigger the record ends within the limit: nothing beyond it is of use.
+    const std::uint64_t ahead_samples =
+        triggered_ && !stuck_busy_ ? limit : std::max(limit, kLookaheadSamples);
     const std::uint64_t first =
         source_.FirstTaken(watch, unit + 1, t + offset, clock_.period_ns, ahead_samples);
     ahead = {true, watch, t + first * clock_.period_ns, first < ahead_samples};
@@ -249,10 +251,13 @@ void Recorder::Write(std::uint16_t address, std::uint64_t t_ns, std::uint64_t sa
       last.address = static_cast<std::uint16_t>((last.address + drop) & kAddressMask);
       last.first_ns += drop * last.period_ns;
       last.count = static_cast<std::uint32_t>(total - drop);
+      if (drop > 0) last.id = next_span_id_++;  // it went round: its locations hold new samples
     } else {
+      next.id = next_span_id_++;
       spans_.push_back(next);
     }
   } else {
+    next.id = next_span_id_++;
     spans_.push_back(next);
   }
   if (spans_.size() > kMostSpans) {
@@ -304,8 +309,13 @@ void Recorder::HideOverwritten() {
 void Recorder::MaterializeSpan(const Span& span) const {
   for (std::uint32_t i = 0; i < span.count; ++i) {
     const auto address = static_cast<std::uint16_t>((span.address + i) & kAddressMask);
-    if (span.converter1) memory_[0][address] = source_.ConvertAt(1, span.TimeOf(1, i));
-    if (span.converter2) memory_[1][address] = source_.ConvertAt(2, span.TimeOf(2, i));
+    for (int c = 1; c <= 2; ++c) {
+      if (!span.Writes(c)) continue;
+      if (held_span_[c - 1][address] != span.id) {
+        memory_[c - 1][address] = source_.ConvertAt(c, span.TimeOf(c, i));
+        held_span_[c - 1][address] = span.id;
+      }
+    }
     written_in_arm_[address] = span.arm;
   }
 }
@@ -320,7 +330,14 @@ std::uint8_t Recorder::SampleByte(int converter) const {
   for (auto span = spans_.rbegin(); span != spans_.rend(); ++span) {
     if (!span->Writes(converter)) continue;
     const auto offset = static_cast<std::uint32_t>((counter_ - span->address) & kAddressMask);
-    if (offset < span->count) return source_.ConvertAt(converter, span->TimeOf(converter, offset));
+    if (offset >= span->count) continue;
+    std::uint8_t& byte = memory_[converter - 1][counter_];
+    std::uint32_t& held = held_span_[converter - 1][counter_];
+    if (held != span->id) {
+      byte = source_.ConvertAt(converter, span->TimeOf(converter, offset));
+      held = span->id;
+    }
+    return byte;
   }
   return memory_[converter - 1][counter_];
 }

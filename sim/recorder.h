@@ -164,6 +164,7 @@ class Recorder {
     std::uint64_t period_ns = 0;
     std::uint32_t count = 0;
     std::uint32_t arm = 0;
+    std::uint32_t id = 0;     // new whenever its locations may hold other samples
     bool converter1 = false;  // which converters write
     bool converter2 = false;
     bool double_rate = false;  // converter 2 half a period after converter 1
@@ -216,6 +217,11 @@ class Recorder {
   const bool stuck_busy_;
   mutable std::array<std::array<std::uint8_t, kMemorySize>, 2> memory_{};
   mutable std::vector<Span> spans_;  // oldest first
+  std::uint32_t next_span_id_ = 1;
+  // Per converter and location: the span whose sample the memory holds there (converted when it
+  // was read, or when its span went into the memory), so that a sample read again is not
+  // converted again.
+  mutable std::array<std::array<std::uint32_t, kMemorySize>, 2> held_span_{};
   std::array<Lookahead, 2> lookahead_{};
   std::array<Unclocked, 2> unclocked_{};
   std::uint16_t counter_ = 0;

@@ -112,8 +112,10 @@ class Recorder {
   // The board is about to be written to (or its inputs to move): what was worked out ahead
   // may no longer hold, and the comparators left unclocked are brought up to date first.
   void BeforeChange() {
-    lookahead_ = {};
-    ClockUnclocked();
+    for (int unit = 0; unit < 2; ++unit) {
+      lookahead_[unit].known = false;
+      if (unclocked_[unit].active) ClockSince(unit);
+    }
   }
 
   void WriteCountLow(std::uint8_t value) { count_ = (count_ & 0xFF00) | value; }

@@ -222,7 +222,19 @@ void Cycle(Draw& draw, TestBench& bench, RecordHash& hash) {
   const std::uint8_t select = draw.Pick(kSelects);
   static constexpr std::array<std::uint16_t, 6> kPosts = {0, 5, 100, 256, 2000, 40000};
   const std::uint16_t post = draw.Pick(kPosts);
-  ports.Arm(post, select, draw.Chance(15));
+  const bool double_rate = draw.Chance(15);
+  ports.Arm(post, select, double_rate);
+  // Records taken again and again without a readout leave many spans in the memory.
+  if (draw.Chance(15)) {
+    const std::uint32_t again = 3 + draw.Below(20);
+    for (std::uint32_t i = 0; i < again; ++i) {
+      for (std::uint32_t poll = draw.Below(400); poll > 0; --poll) hash.Add(ports.Status());
+      ports.Arm(post, select, double_rate);
+    }
+  }
+  // A long wait while armed: the board searches the start of the gap and skips to its end.
+  if (draw.Chance(8))
+    bench.clock.WaitUntil(bench.clock.NowNs() + 1'000'000 * (60 + draw.Below(150)));
 
   // Polls, waits and disturbances until the record is complete or the cycle's patience ends.
   const std::uint32_t patience = 200 + draw.Below(6000);

@@ -228,8 +228,6 @@ void Recorder::Write(std::uint16_t address, std::uint64_t t_ns, std::uint64_t sa
   next.converter2 = unit_mode_[1] != kUnitIdle;
   if (!next.converter1 && !next.converter2) return;
   next.double_rate = unit_mode_[0] == kUnitDoubleRate;
-  next.address = address;
-  next.first_ns = t_ns;
   next.period_ns = clock_.period_ns;
   next.arm = arms_;
   // The memory keeps one memory-full: of more samples only the last ones stay.

@@ -27,10 +27,9 @@ static double WallSeconds(void) {
 static double CpuSeconds(void) {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  const double ticks = (double)(((unsigned long long)kernel.dwHighDateTime << 32) |
-                                kernel.dwLowDateTime) +
-                       (double)(((unsigned long long)user.dwHighDateTime << 32) |
-                                user.dwLowDateTime);
+  const double ticks =
+      (double)(((unsigned long long)kernel.dwHighDateTime << 32) | kernel.dwLowDateTime) +
+      (double)(((unsigned long long)user.dwHighDateTime << 32) | user.dwLowDateTime);
   return ticks * 1e-7;
 }
 #else

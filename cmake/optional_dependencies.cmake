@@ -3,8 +3,11 @@
 # it back; the library and its tests need none of them.
 #
 #   VM316_HAVE_CLI11    CLI11 (libcli11-dev): the vm316 command-line host and its tests
-#   VM316_HAVE_HTTPLIB  cpp-httplib (libcpp-httplib-dev, found through pkg-config): `vm316 serve`;
-#                       link the interface target vm316_httplib
+#   VM316_HAVE_MICROHTTPD  libmicrohttpd (libmicrohttpd-dev, found through pkg-config):
+#                       `vm316 serve`; link the interface target vm316_microhttpd
+#   VM316_HAVE_HTTPLIB  cpp-httplib (libcpp-httplib-dev, found through pkg-config): the HTTP
+#                       client of the tests of `vm316 serve`; link the interface target
+#                       vm316_httplib
 #   VM316_PYTHON        a Python 3 with NumPy and pytest (python3-numpy, python3-pytest): the
 #                       tests of the Python package; empty when there is none
 
@@ -13,6 +16,7 @@ function(vm316_missing what package)
 endfunction()
 
 set(VM316_HAVE_CLI11 OFF)
+set(VM316_HAVE_MICROHTTPD OFF)
 set(VM316_HAVE_HTTPLIB OFF)
 set(VM316_PYTHON "")
 
@@ -29,19 +33,35 @@ if(VM316_BUILD_TOOLS)
   endif()
 endif()
 
-if(VM316_BUILD_TOOLS AND VM316_HAVE_CLI11)
+# A library found through pkg-config, as the interface target `target`; `found` says whether.
+function(vm316_pkg_config module target found)
   find_package(PkgConfig QUIET)
-  if(PkgConfig_FOUND)
-    pkg_check_modules(VM316_CPP_HTTPLIB QUIET IMPORTED_TARGET GLOBAL cpp-httplib)
+  set(${found} OFF PARENT_SCOPE)
+  if(NOT PkgConfig_FOUND)
+    return()
   endif()
-  if(VM316_CPP_HTTPLIB_FOUND)
-    set(VM316_HAVE_HTTPLIB ON)
-    # Debian's cpp-httplib is a compiled library: its compile definitions (TLS, compression)
-    # must be the ones it was built with, which only its pkg-config file knows.
-    add_library(vm316_httplib INTERFACE)
-    target_link_libraries(vm316_httplib INTERFACE PkgConfig::VM316_CPP_HTTPLIB)
-  else()
-    vm316_missing("vm316 serve (no cpp-httplib found through pkg-config)"
+  pkg_check_modules(VM316_PC_${target} QUIET IMPORTED_TARGET GLOBAL ${module})
+  if(VM316_PC_${target}_FOUND)
+    add_library(${target} INTERFACE)
+    target_link_libraries(${target} INTERFACE PkgConfig::VM316_PC_${target})
+    set(${found} ON PARENT_SCOPE)
+  endif()
+endfunction()
+
+if(VM316_BUILD_TOOLS AND VM316_HAVE_CLI11)
+  vm316_pkg_config(libmicrohttpd vm316_microhttpd VM316_HAVE_MICROHTTPD)
+  if(NOT VM316_HAVE_MICROHTTPD)
+    vm316_missing("vm316 serve (no libmicrohttpd found through pkg-config)"
+                  "libmicrohttpd-dev pkgconf")
+  endif()
+endif()
+
+if(VM316_BUILD_TESTS AND VM316_HAVE_MICROHTTPD)
+  # Debian's cpp-httplib is a compiled library: its compile definitions (TLS, compression)
+  # must be the ones it was built with, which only its pkg-config file knows.
+  vm316_pkg_config(cpp-httplib vm316_httplib VM316_HAVE_HTTPLIB)
+  if(NOT VM316_HAVE_HTTPLIB)
+    vm316_missing("the HTTP tests of vm316 serve (no cpp-httplib found through pkg-config)"
                   "libcpp-httplib-dev pkgconf")
   endif()
 endif()

@@ -52,8 +52,6 @@ constexpr uint32_t kMaxRecordLength = 2048;
 constexpr double kMinSampleFrequency = 100000.0;
 constexpr double kMaxSampleFrequency = 2000000.0;
 constexpr uint32_t kMaxPumpMs = 20;
-// Buffers for any record the board can hold, with room to spare.
-constexpr std::size_t kBufferSamples = 32768 + 16;
 
 class Input : public FuzzInput {
  public:
@@ -92,10 +90,10 @@ class Input : public FuzzInput {
 };
 
 struct Buffers {
-  std::vector<double> volts1 = std::vector<double>(kBufferSamples);
-  std::vector<double> volts2 = std::vector<double>(kBufferSamples);
-  std::vector<uint16_t> raw1 = std::vector<uint16_t>(kBufferSamples);
-  std::vector<uint16_t> raw2 = std::vector<uint16_t>(kBufferSamples);
+  std::vector<double> volts1 = std::vector<double>(kFuzzBufferSamples);
+  std::vector<double> volts2 = std::vector<double>(kFuzzBufferSamples);
+  std::vector<uint16_t> raw1 = std::vector<uint16_t>(kFuzzBufferSamples);
+  std::vector<uint16_t> raw2 = std::vector<uint16_t>(kFuzzBufferSamples);
 };
 
 // A pointer argument: now and then null.

@@ -6,6 +6,12 @@
 #include <cstdint>
 #include <cstring>
 
+// Room for any record the board can hold (32 768 locations), with some to spare: the harnesses'
+// buffers for the record exports.
+inline constexpr std::size_t kFuzzBufferSamples = 32768 + 16;
+
+// Each harness reads its own choices from the bytes (its own table of edge values among them):
+// the tables look alike but hold what that harness's calls need.
 class FuzzInput {
  public:
   FuzzInput(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}

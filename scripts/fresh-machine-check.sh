@@ -2,19 +2,22 @@
 # Runs the README's two commands, exactly as the README writes them, in a fresh Debian 12 root
 # made with debootstrap: the machine a new user starts from (cmake, ninja, g++, GoogleTest and
 # Google Benchmark, nothing else of ours), with the committed tree (HEAD) as its clone. Needs
-# root, debootstrap (apt-get install debootstrap) and Debian's package mirror; takes some 45
-# minutes on a busy two-core machine, so CI does not run it.
+# root, debootstrap (apt-get install debootstrap) and a Debian package mirror (DEBIAN_MIRROR, else
+# the one this machine's own apt sources use for bookworm); takes some 45 minutes on a busy
+# two-core machine, so CI does not run it.
 #   scripts/fresh-machine-check.sh [ROOT_DIR]     (default: /var/tmp/vm316-fresh-root)
 # The debootstrapped base is kept in ROOT_DIR-base and copied for each run; remove it to start
 # from debootstrap again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=${1:-/var/tmp/vm316-fresh-root}
-mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 base_packages=cmake,ninja-build,g++,libgtest-dev,libgmock-dev,libbenchmark-dev
 
 ((EUID == 0)) || { echo "fresh-machine-check: run as root (debootstrap, chroot)" >&2; exit 1; }
 command -v debootstrap >/dev/null || { echo "apt-get install debootstrap first" >&2; exit 1; }
+. scripts/apt-mirror.sh
+mirror=${DEBIAN_MIRROR:-$(apt_mirror bookworm)} ||
+  { echo "fresh-machine-check: set DEBIAN_MIRROR" >&2; exit 1; }
 
 # The two commands, as the README writes them.
 mapfile -t commands < <(grep -E '^    scripts/setup\.sh && ' README.md | sed 's/^    //')

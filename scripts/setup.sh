@@ -9,8 +9,9 @@ set -euo pipefail
 packages=(
   # the library, its tests and benchmarks
   cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
-  # the vm316 command-line host, and its `serve` subcommand (found through pkg-config)
-  libcli11-dev libcpp-httplib-dev pkgconf
+  # the vm316 command-line host, its `serve` subcommand and the HTTP client of serve's tests
+  # (both found through pkg-config)
+  libcli11-dev libmicrohttpd-dev libcpp-httplib-dev pkgconf
   # the Python package, its tests, and pip installs without a network
   python3 python3-numpy python3-pytest python3-setuptools python3-pip
   # the headless browser test of `serve`, and SVG checks

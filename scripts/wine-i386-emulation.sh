@@ -12,11 +12,14 @@
 # a minute to start; QEMU 10 starts one in about a second. When the distribution's release has
 # no such version, the program is taken from its backports (a Debian package, unpacked into a
 # cache directory; nothing is installed). Needs root. Exits 0 when Wine still cannot start: the
-# Windows tests then report themselves as skipped.
+# Windows tests then report themselves as skipped. The backports come from the mirror the
+# machine's own apt sources name for its release.
 #
 # The emulator follows the x87 precision-control field on loads as well as on arithmetic (the
 # x87 itself does not); the floating-point test host detects that and says so.
 set -euo pipefail
+
+. "$(dirname "$0")/apt-mirror.sh"
 
 entry_name=vm316-i386
 binfmt=/proc/sys/fs/binfmt_misc
@@ -45,8 +48,10 @@ fetch_emulator() {
     local codename
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     [[ -n $codename ]] || { say "unknown release: cannot find a newer QEMU"; return 1; }
-    say "QEMU ${version:-(none)} is too old; adding ${codename}-backports"
-    echo "deb http://deb.debian.org/debian ${codename}-backports main" \
+    local mirror
+    mirror=$(apt_mirror "$codename") || { say "no mirror for ${codename}-backports"; return 1; }
+    say "QEMU ${version:-(none)} is too old; adding ${codename}-backports from $mirror"
+    echo "deb $mirror ${codename}-backports main" \
       >"/etc/apt/sources.list.d/${codename}-backports.list"
     apt-get update -qq
     version=$(newest_qemu_user)

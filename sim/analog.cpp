@@ -36,10 +36,6 @@ constexpr double kRailLowLsb = -64.0;
 constexpr double kRailHighLsb = 320.0;
 // Relay contacts bounce in chunks of 2^14 ns (16 us), open or closed at random.
 constexpr int kBounceShift = 14;
-// The slow terms change every 2^14 ns; 1/f noise is the sum of equal octaves from there up to
-// 2^30 ns (about 1 s), each a random level held for its period.
-constexpr int kSlowShift = 14;
-constexpr int kFlickerOctaves = 17;
 
 // Keys of the model's random streams, apart from the white noise's.
 constexpr std::uint64_t kFlickerKey = 0xF1F1F1F1'00000000ull;
@@ -125,6 +121,13 @@ ChannelPath DecodeChannelPath(std::uint32_t relay_word, int channel) {
 
 AnalogModel::AnalogModel(const Imperfections& board, std::uint64_t noise_key)
     : board_(board), noise_key_(noise_key) {
+  for (int c = 0; c < 2; ++c) {
+    for (int octave = 0; octave < kFlickerOctaves; ++octave) {
+      flicker_keys_[c][octave] =
+          SplitMix64(noise_key_ ^ kFlickerKey ^ static_cast<std::uint64_t>(c * 64 + octave));
+      flicker_period_[c][octave] = ~std::uint64_t{0};  // none drawn yet
+    }
+  }
   SetFrontEnd(relay_word_, dac_volts_, trims_);
 }
 
@@ -360,14 +363,7 @@ void AnalogModel::RefreshSlow(std::uint64_t bucket) const {
                                  : 0.0;
   const double octave_rms = board_.flicker_lsb_rms / std::sqrt(double{kFlickerOctaves});
   for (int c = 0; c < 2; ++c) {
-    double sum = 0.0;
-    if (octave_rms != 0.0) {
-      for (int octave = 0; octave < kFlickerOctaves; ++octave) {
-        const std::uint64_t key = SplitMix64(noise_key_ ^ kFlickerKey ^ (c * 64 + octave));
-        sum += UnitGaussian(NoiseBits(key, bucket >> octave));
-      }
-    }
-    slow_.flicker[c] = sum * octave_rms;
+    slow_.flicker[c] = octave_rms != 0.0 ? Flicker(c, bucket) * octave_rms : 0.0;
     const ConverterSetup& setup = converters_[c];
     slow_.gain[c] = 1.0;
     slow_.offset[c] = 0.0;
@@ -381,6 +377,22 @@ void AnalogModel::RefreshSlow(std::uint64_t bucket) const {
         warm * board_.warm_offset_lsb[ch] - kMidScale * gain + setup.dac_codes * reference_drift;
     if (faults_.noisy_channel[ch]) slow_.fault_noise_rms[c] = kNoisyChannelLsbRms;
   }
+}
+
+double AnalogModel::Flicker(int converter_index, std::uint64_t bucket) const {
+  // Summed in octave order, as always: an octave's level is held for its whole period, so only
+  // those whose period has ended are drawn again.
+  double sum = 0.0;
+  for (int octave = 0; octave < kFlickerOctaves; ++octave) {
+    const std::uint64_t period = bucket >> octave;
+    if (flicker_period_[converter_index][octave] != period) {
+      flicker_period_[converter_index][octave] = period;
+      flicker_level_[converter_index][octave] =
+          UnitGaussian(NoiseBits(flicker_keys_[converter_index][octave], period));
+    }
+    sum += flicker_level_[converter_index][octave];
+  }
+  return sum;
 }
 
 double AnalogModel::AnalogCode(int converter, std::uint64_t t_ns) const {

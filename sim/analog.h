@@ -104,6 +104,7 @@ class AnalogModel {
                       const std::array<std::uint8_t, 2>& trims, std::uint64_t t_ns);
   // The square-wave output, in board time relative to the board's start.
   void SetGenerator(const SquareWaveOutput& generator) { generator_ = generator; }
+  const SquareWaveOutput& Generator() const { return generator_; }
   // The analog faults of the set (dead converter 2, stuck relays, noisy or dead channels, a
   // drifting reference).
   void SetFaults(const FaultSet& faults);
@@ -115,6 +116,19 @@ class AnalogModel {
   bool ExternalHigh(std::uint64_t t_ns) const {
     return external_.VoltsAt(t_ns, generator_) > kExternalThresholdVolts;
   }
+
+  // The first of `count` samples, the k-th at t_ns + k * period_ns, at which converter 1 or 2
+  // converts a code below `below` or at least `at_least`; count when there is none. Exact: a
+  // span of samples is passed over only when bounds of its level (noise included) show that no
+  // code of it can qualify, and every other sample is converted.
+  std::uint64_t FirstCodeOutside(int converter, int below, int at_least, std::uint64_t t_ns,
+                                 std::uint64_t period_ns, std::uint64_t count) const;
+  // The last of them that does; count when none does.
+  std::uint64_t LastCodeOutside(int converter, int below, int at_least, std::uint64_t t_ns,
+                                std::uint64_t period_ns, std::uint64_t count) const;
+  // The first sample at which the external trigger input is at the given logic level.
+  std::uint64_t FirstExternalAt(bool high, std::uint64_t t_ns, std::uint64_t period_ns,
+                                std::uint64_t count) const;
 
   const ChannelPath& Path(int channel) const { return paths_[channel - 1]; }
   const Imperfections& Board() const { return board_; }
@@ -161,6 +175,9 @@ class AnalogModel {
     std::array<double, 2> fault_noise_rms{};
   };
   enum class Change : std::uint8_t { kRelay, kDac, kTrim };
+  // The slow terms change every 2^14 ns; 1/f noise is the sum of equal octaves from there up to
+  // 2^30 ns (about 1 s), each a random level held for its period.
+  static constexpr int kSlowShift = 14;
 
   std::array<ConverterSetup, 2> Compute() const;
   ConverterSetup Setup(int converter_index, int channel_index) const;
@@ -172,7 +189,21 @@ class AnalogModel {
   double AcChargeAt(int channel_index, std::uint64_t t_ns) const;
   const SlowTerms& Slow(std::uint64_t t_ns) const;
   void RefreshSlow(std::uint64_t bucket) const;
+  double Flicker(int converter_index, std::uint64_t bucket) const;
   std::uint8_t Quantize(int converter_index, double level) const;
+
+  // Bounds over the instants t0_ns..t1_ns (analog_scan.cpp).
+  Bounds SteadyBounds(const ConverterSetup& setup, std::uint64_t t0_ns, std::uint64_t t1_ns) const;
+  Bounds AcChargeBounds(int channel_index, std::uint64_t t0_ns, std::uint64_t t1_ns) const;
+  Bounds LevelBounds(int converter_index, std::uint64_t t0_ns, std::uint64_t t1_ns) const;
+  // The converter's level before quantizing, noise included, for samples within one span of
+  // the slow terms.
+  Bounds ConvertedBounds(int converter_index, std::uint64_t t0_ns, std::uint64_t t1_ns) const;
+  // The first (or last) sample of a span that qualifies; count when none does.
+  std::uint64_t FirstCodeInSpan(int converter, int below, int at_least, std::uint64_t t_ns,
+                                std::uint64_t period_ns, std::uint64_t count, bool last) const;
+  std::uint64_t FirstExternalInSpan(bool high, std::uint64_t t_ns, std::uint64_t period_ns,
+                                    std::uint64_t count) const;
 
   Imperfections board_;
   std::uint64_t noise_key_;
@@ -189,6 +220,13 @@ class AnalogModel {
   std::array<Settling, 2> settling_{};
   std::array<AcCharge, 2> ac_charge_{};
   mutable SlowTerms slow_;
+  // The 1/f noise's octaves, per converter: each one's key, and the level it holds for its
+  // period (the index of that period and the level), so that a new slow span draws only the
+  // octaves whose period has ended.
+  static constexpr int kFlickerOctaves = 17;
+  std::array<std::array<std::uint64_t, kFlickerOctaves>, 2> flicker_keys_{};
+  mutable std::array<std::array<std::uint64_t, kFlickerOctaves>, 2> flicker_period_{};
+  mutable std::array<std::array<double, kFlickerOctaves>, 2> flicker_level_{};
 };
 
 }  // namespace vm316::sim

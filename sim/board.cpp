@@ -78,6 +78,8 @@ std::uint8_t Board::In(std::uint16_t port) {
 void Board::Out(std::uint16_t port, std::uint8_t value) {
   std::uint16_t offset = 0;
   if (!BeginAccess(port, &offset)) return;
+  // Whatever the write changes, the recorder works out anew from here.
+  recorder_.BeforeChange();
   switch (offset) {
     case kControlIndexPort:
       selected_register_[0] = value;
@@ -162,6 +164,8 @@ void Board::WriteUnit(int unit, std::uint8_t value) {
 
 void Board::WriteFrontEndBus(std::uint8_t lines) {
   if (!bus_.Write(lines)) return;
+  // The samples recorded so far were converted by the front end as it was.
+  recorder_.Materialize();
   analog_.SwitchFrontEnd(bus_.RelayWord(), {bus_.DcLevelDacVolts(1), bus_.DcLevelDacVolts(2)},
                          {bus_.GainTrim(1), bus_.GainTrim(2)}, InputTime(Now()));
 }
@@ -169,6 +173,10 @@ void Board::WriteFrontEndBus(std::uint8_t lines) {
 void Board::Rewire(const Signal& ch1, const Signal& ch2) {
   config_.ch1 = ch1;
   config_.ch2 = ch2;
+  // The samples recorded so far saw the old inputs (those since the last access are recorded at
+  // the next one, and see the new ones).
+  recorder_.Materialize();
+  recorder_.BeforeChange();
   analog_.Rewire(Keyed(ch1, config_.seed, kStreamCh1), Keyed(ch2, config_.seed, kStreamCh2),
                  InputTime(Now()));
 }
@@ -177,15 +185,42 @@ void Board::TimeBaseChanged() {
   recorder_.SetSampleClock(time_base_.CurrentSampleClock(), Now());
   SquareWaveOutput generator = time_base_.CurrentSquareWave();
   generator.origin_ns = InputTime(generator.origin_ns);
+  if (generator == analog_.Generator()) return;
+  recorder_.Materialize();
   analog_.SetGenerator(generator);
 }
 
-SampleCodes Board::Convert(std::uint64_t t1_ns, std::uint64_t t2_ns) {
-  SampleCodes codes;
-  codes.converter1 = analog_.Convert(1, InputTime(t1_ns));
-  codes.converter2 = analog_.Convert(2, InputTime(t2_ns));
-  codes.external_high = analog_.ExternalHigh(InputTime(t1_ns));
-  return codes;
+std::uint64_t Board::FirstTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                                std::uint64_t period_ns, std::uint64_t count) {
+  // Instants before the board was made read as its start: there the inputs' time stands still,
+  // and each sample is looked at as it comes.
+  if (t_ns <= origin_ns_) {
+    for (std::uint64_t k = 0; k < count; ++k) {
+      const std::uint64_t t = t_ns + k * period_ns;
+      const bool taken = watch.kind == ComparatorWatch::Kind::kExternal
+                             ? ExternalHighAt(t) == watch.external_high
+                             : watch.Takes(ConvertAt(converter, t));
+      if (taken) return k;
+    }
+    return count;
+  }
+  const std::uint64_t t = InputTime(t_ns);
+  if (watch.kind == ComparatorWatch::Kind::kExternal) {
+    return analog_.FirstExternalAt(watch.external_high, t, period_ns, count);
+  }
+  return analog_.FirstCodeOutside(converter, watch.below, watch.at_least, t, period_ns, count);
+}
+
+std::uint64_t Board::LastTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                               std::uint64_t period_ns, std::uint64_t count) {
+  if (t_ns <= origin_ns_) {
+    for (std::uint64_t k = count; k-- > 0;) {
+      if (watch.Takes(ConvertAt(converter, t_ns + k * period_ns))) return k;
+    }
+    return count;
+  }
+  return analog_.LastCodeOutside(converter, watch.below, watch.at_least, InputTime(t_ns), period_ns,
+                                 count);
 }
 
 }  // namespace vm316::sim

@@ -32,6 +32,9 @@ struct BoardConfig {
 
 class Board final : public platform::PortBackend, private SampleSource {
  public:
+  // The board's register map, from the board's side. It repeats the library's
+  // src/port/registers.h on purpose: the simulated board shares no header with the library,
+  // which reaches it only through the ports, as it reaches real hardware.
   // Port offsets from the base address.
   static constexpr std::uint16_t kCounterLowPort = 0;    // read
   static constexpr std::uint16_t kControlIndexPort = 0;  // write
@@ -95,7 +98,15 @@ class Board final : public platform::PortBackend, private SampleSource {
   void Rewire(const Signal& ch1, const Signal& ch2);
 
  private:
-  SampleCodes Convert(std::uint64_t t1_ns, std::uint64_t t2_ns) override;
+  // SampleSource.
+  std::uint8_t ConvertAt(int converter, std::uint64_t t_ns) override {
+    return analog_.Convert(converter, InputTime(t_ns));
+  }
+  bool ExternalHighAt(std::uint64_t t_ns) override { return analog_.ExternalHigh(InputTime(t_ns)); }
+  std::uint64_t FirstTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                           std::uint64_t period_ns, std::uint64_t count) override;
+  std::uint64_t LastTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                          std::uint64_t period_ns, std::uint64_t count) override;
 
   // Counts the access, charges its bus cycle and brings the board up to the present. False when
   // the access does not reach the board (another address, or a board that is not there).

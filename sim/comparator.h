@@ -9,6 +9,21 @@
 
 namespace vm316::sim {
 
+// What a sample must show to change a comparator (fire it, re-arm it, or move its view of the
+// external input): nothing can, any sample does, a converter code below `below` or at least
+// `at_least`, or the external input at a level. Every other sample leaves it as it is.
+struct ComparatorWatch {
+  enum class Kind : std::uint8_t { kNothing, kAnySample, kCode, kExternal };
+  static constexpr int kNoCode = 256;
+
+  Kind kind = Kind::kNothing;
+  int below = 0;               // kCode: codes 0 .. below - 1
+  int at_least = kNoCode;      // kCode: codes at_least .. 255
+  bool external_high = false;  // kExternal
+
+  bool Takes(int code) const { return code < below || code >= at_least; }
+};
+
 class TriggerComparator {
  public:
   // ComparatorModeRegister values.
@@ -34,6 +49,13 @@ class TriggerComparator {
 
   // Fired at least once since Reset (the status bit of the unit).
   bool Seen() const { return seen_; }
+
+  // Which samples would change it in its present state; Clock with any other sample neither
+  // fires it nor changes it.
+  ComparatorWatch Watch() const;
+  // Which samples decide its state whatever it was before: after a run of samples its state is
+  // what Clock with the last of these made it (unchanged when there is none).
+  ComparatorWatch Deciding() const;
 
  private:
   std::uint8_t mode_ = 0xFF;  // none of the modes: never fires

@@ -27,8 +27,11 @@ inline double UnitUniform(std::uint64_t bits) {
 
 // Approximately standard normal (mean 0, variance 1): the sum of four 16-bit uniforms, centred
 // and scaled. Bounded at about 3.5 sigma, which is all a converter's noise needs.
+inline constexpr double kUnitGaussianScale = 1.7320508075688772 / 65536.0;  // sqrt(3) per unit
+// No draw of UnitGaussian lies beyond this, either way.
+inline constexpr double kUnitGaussianBound = 2.0 * 65535.0 * kUnitGaussianScale;
 inline double UnitGaussian(std::uint64_t bits) {
-  constexpr double kScale = 1.7320508075688772 / 65536.0;  // sqrt(3) per 16-bit unit
+  constexpr double kScale = kUnitGaussianScale;
   double sum = 0.0;
   for (int part = 0; part < 4; ++part) {
     sum += static_cast<double>((bits >> (16 * part)) & 0xFFFF);

@@ -3,6 +3,13 @@
 // access the board calls CatchUp with the present time, and the recorder runs the sample clock
 // edges that passed since, never anything finer.
 //
+// Only what a host can read is worked out. A sample is converted when it is read from the
+// memory (or when something it depends on is about to change: the front end, the inputs, the
+// square-wave output); until then the memory keeps the spans of samples written, and a span
+// that is a memory-full long drops what came before it. The comparators are clocked sample by
+// sample only at the samples that change them: the analog side finds those without converting
+// the others, and up to a few thousand samples ahead (until the next write to the board).
+//
 // The address counter. Arm (a write to ArmRegister) clears it to 0x7FFD, three steps before the
 // top of memory, and clears the comparators. Each Step adds one. In the armed mode each sample
 // clock edge writes both converters' bytes at the counter and adds one. In the seek mode the
@@ -18,24 +25,28 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "sim/comparator.h"
 #include "sim/time_base.h"
 
 namespace vm316::sim {
 
-// What the converters and the external input give at one sample clock edge.
-struct SampleCodes {
-  std::uint8_t converter1 = 0;
-  std::uint8_t converter2 = 0;
-  bool external_high = false;
-};
-
+// What the converters and the external input give at the sample clock edges.
 class SampleSource {
  public:
   virtual ~SampleSource() = default;
-  // Converter 1 samples at t1_ns, converter 2 at t2_ns (half a period later in double rate).
-  virtual SampleCodes Convert(std::uint64_t t1_ns, std::uint64_t t2_ns) = 0;
+  // The code converter 1 or 2 converts at t_ns.
+  virtual std::uint8_t ConvertAt(int converter, std::uint64_t t_ns) = 0;
+  // The external trigger input's logic level at t_ns.
+  virtual bool ExternalHighAt(std::uint64_t t_ns) = 0;
+  // The first of `count` samples, the k-th at t_ns + k * period_ns, that the watch takes from
+  // converter 1 or 2 (external watches: the external input); count when none does.
+  virtual std::uint64_t FirstTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                                   std::uint64_t period_ns, std::uint64_t count) = 0;
+  // The last of them whose code the watch takes (code watches only); count when none does.
+  virtual std::uint64_t LastTaken(const ComparatorWatch& watch, int converter, std::uint64_t t_ns,
+                                  std::uint64_t period_ns, std::uint64_t count) = 0;
 };
 
 enum class RecorderState : std::uint8_t {
@@ -95,6 +106,17 @@ class Recorder {
   void CatchUp(std::uint64_t now_ns) {
     if (Running() && next_edge_ns_ <= now_ns) Run(now_ns);
   }
+  // Converts the samples written and not read yet, into the memory: before anything they
+  // depend on changes.
+  void Materialize() const;
+  // The board is about to be written to (or its inputs to move): what was worked out ahead
+  // may no longer hold, and the comparators left unclocked are brought up to date first.
+  void BeforeChange() {
+    for (int unit = 0; unit < 2; ++unit) {
+      lookahead_[unit].known = false;
+      if (unclocked_[unit].active) ClockSince(unit);
+    }
+  }
 
   void WriteCountLow(std::uint8_t value) { count_ = (count_ & 0xFF00) | value; }
   void WriteCountHigh(std::uint8_t value) {
@@ -111,7 +133,7 @@ class Recorder {
   // Port reads.
   std::uint16_t Counter() const { return counter_; }
   std::uint8_t Status() const;
-  std::uint8_t SampleByte(int converter) const { return memory_[converter - 1][counter_]; }
+  std::uint8_t SampleByte(int converter) const;
 
   // Inspection.
   RecorderState State() const;
@@ -122,6 +144,7 @@ class Recorder {
   const SampleClock& Clock() const { return clock_; }
   const TriggerComparator& Comparator(int unit) const { return comparators_[unit - 1]; }
   const std::array<std::uint8_t, kMemorySize>& Memory(int converter) const {
+    Materialize();
     return memory_[converter - 1];
   }
   bool Triggered() const { return triggered_; }
@@ -131,21 +154,78 @@ class Recorder {
   std::uint64_t SamplesRecorded() const { return samples_recorded_; }
   // The location was written by the converters since the armed mode was last entered.
   bool WrittenSinceArm(std::uint16_t address) const {
+    Materialize();
     return arms_ != 0 && written_in_arm_[address & kAddressMask] == arms_;
   }
 
  private:
+  // Samples written at consecutive addresses and clock edges, not converted yet.
+  struct Span {
+    std::uint16_t address = 0;
+    std::uint64_t first_ns = 0;
+    std::uint64_t period_ns = 0;
+    std::uint32_t count = 0;
+    std::uint32_t arm = 0;
+    std::uint32_t id = 0;     // new whenever its locations may hold other samples
+    bool converter1 = false;  // which converters write
+    bool converter2 = false;
+    bool double_rate = false;  // converter 2 half a period after converter 1
+
+    bool Writes(int converter) const { return converter == 1 ? converter1 : converter2; }
+    std::uint64_t TimeOf(int converter, std::uint32_t offset) const {
+      const std::uint64_t t = first_ns + offset * period_ns;
+      return converter == 2 && double_rate ? t + period_ns / 2 : t;
+    }
+  };
+  // How far a comparator is known to stay as it is: its samples before until_ns leave it
+  // unchanged, and the one at until_ns changes it when `change`.
+  struct Lookahead {
+    bool known = false;
+    ComparatorWatch watch;
+    std::uint64_t until_ns = 0;
+    bool change = false;
+  };
+  // A comparator that has fired and that the select code does not look at can show nothing
+  // more (its status bit stays set) until the select code changes: it is not clocked from
+  // since_ns on, and when it is looked at again its state is what the last sample since then
+  // that decides it made it.
+  struct Unclocked {
+    bool active = false;
+    std::uint64_t since_ns = 0;
+  };
+  static constexpr std::size_t kMostSpans = 16;
+  static constexpr std::uint64_t kLookaheadSamples = 4096;
+
   void Run(std::uint64_t now_ns);
   void RunSeek(std::uint64_t edges);
   void Record(std::uint64_t edges);
   std::uint64_t RecordSamples(std::uint64_t edges);
   std::uint64_t SkipAllBut(std::uint64_t edges, std::uint64_t keep);
+  // Samples from the next edge on, at most `limit`, that change nothing but the memory.
+  std::uint64_t QuietSamples(std::uint64_t limit);
+  std::uint64_t QuietFor(int unit, std::uint64_t limit);
+  void RecordQuiet(std::uint64_t samples);
+  bool SelectLooksAt(int unit) const;
+  void UpdateUnclocked();
+  void ClockUnclocked();
+  void ClockSince(int unit);
   void RecordOne();
+  void Write(std::uint16_t address, std::uint64_t t_ns, std::uint64_t samples);
+  void HideOverwritten();
+  void MaterializeSpan(const Span& span) const;
   bool SelectedTriggerFires(bool fired1, bool fired2) const;
 
   SampleSource& source_;
   const bool stuck_busy_;
-  std::array<std::array<std::uint8_t, kMemorySize>, 2> memory_{};
+  mutable std::array<std::array<std::uint8_t, kMemorySize>, 2> memory_{};
+  mutable std::vector<Span> spans_;  // oldest first
+  std::uint32_t next_span_id_ = 1;
+  // Per converter and location: the span whose sample the memory holds there (converted when it
+  // was read, or when its span went into the memory), so that a sample read again is not
+  // converted again.
+  mutable std::array<std::array<std::uint32_t, kMemorySize>, 2> held_span_{};
+  std::array<Lookahead, 2> lookahead_{};
+  std::array<Unclocked, 2> unclocked_{};
   std::uint16_t counter_ = 0;
   std::uint16_t count_ = 0;
   std::uint8_t mode_ = kModeStopped;
@@ -165,7 +245,7 @@ class Recorder {
   std::uint64_t samples_recorded_ = 0;
   // Which arm (entry into the armed mode, counted from 1) last wrote each location.
   std::uint32_t arms_ = 0;
-  std::array<std::uint32_t, kMemorySize> written_in_arm_{};
+  mutable std::array<std::uint32_t, kMemorySize> written_in_arm_{};
 
   // The seek.
   std::uint16_t seek_target_ = 0;

@@ -1,5 +1,6 @@
 #include "sim/signal.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -148,7 +149,37 @@ double Fraction(double cycles) {
   return cycles - std::floor(cycles);
 }
 
+// A first-order high-pass at freq_hz: its gain and its lead, in cycles.
+void HighPassResponse(double freq_hz, double corner_hz, double* gain, double* lead_cycles) {
+  const double ratio = freq_hz / corner_hz;
+  *gain = ratio / std::sqrt(1.0 + ratio * ratio);
+  *lead_cycles = std::atan2(1.0, ratio) / (2.0 * std::numbers::pi);
+}
+
+// A shape's bounds come from its values at both ends and at the corners it passes. The phase of
+// the ends is computed as the shape computes it, but in extended precision a few rounding steps
+// may lie between the two, so a corner this near an end counts as passed.
+constexpr double kCornerMarginCycles = 1e-6;
+// A span of this many cycles or more may show the whole shape.
+constexpr double kWholeShapeCycles = 0.5;
+// Beyond this many cycles from the start of a second the phase is too coarse to bound (and past
+// a second's end it restarts from another whole part, rounded anew).
+constexpr double kLargestBoundedCycles = 1e6;
+constexpr std::uint64_t kNsPerSecond = 1000000000u;
+
 }  // namespace
+
+Bounds& Bounds::Join(const Bounds& other) {
+  low = std::min(low, other.low);
+  high = std::max(high, other.high);
+  return *this;
+}
+
+Bounds Bounds::Scaled(double factor) const {
+  const double a = low * factor;
+  const double b = high * factor;
+  return {std::min(a, b), std::max(a, b)};
+}
 
 double SquareWaveOutput::MeanVolts() const {
   if (!IsOn()) return 0.0;
@@ -162,6 +193,16 @@ double SquareWaveOutput::VoltsAt(std::uint64_t t_ns) const {
                                   ? (t_ns - origin_ns) % period_ns
                                   : (period_ns - (origin_ns - t_ns) % period_ns) % period_ns;
   return since < high_ns ? kHighVolts : 0.0;
+}
+
+Bounds SquareWaveOutput::VoltsBounds(std::uint64_t t0_ns, std::uint64_t t1_ns) const {
+  if (!IsOn() || high_ns == 0) return Bounds::At(0.0);
+  if (high_ns >= period_ns) return Bounds::At(kHighVolts);
+  // Shorter than either part of a period: one edge at most, so equal ends mean no edge.
+  const std::uint64_t shortest = std::min(high_ns, period_ns - high_ns);
+  const double v0 = VoltsAt(t0_ns);
+  if (t1_ns - t0_ns < shortest && VoltsAt(t1_ns) == v0) return Bounds::At(v0);
+  return {0.0, kHighVolts};
 }
 
 Signal::Signal(const SignalParams& params) : params_(params) {}
@@ -260,10 +301,8 @@ double Signal::HighPassedVoltsAt(std::uint64_t t_ns, double corner_hz,
                                  const SquareWaveOutput& generator) const {
   // Broadband noise lies far above the corner and passes; what is constant does not.
   double volts = NoiseAt(t_ns);
-  auto response = [corner_hz](double freq_hz, double* gain, double* lead_cycles) {
-    const double ratio = freq_hz / corner_hz;
-    *gain = ratio / std::sqrt(1.0 + ratio * ratio);
-    *lead_cycles = std::atan2(1.0, ratio) / (2.0 * std::numbers::pi);
+  const auto response = [corner_hz](double freq_hz, double* gain, double* lead_cycles) {
+    HighPassResponse(freq_hz, corner_hz, gain, lead_cycles);
   };
   double gain = 0.0;
   double lead = 0.0;
@@ -288,6 +327,95 @@ double Signal::HighPassedVoltsAt(std::uint64_t t_ns, double corner_hz,
       break;
   }
   return volts;
+}
+
+Bounds Signal::NoiseBounds() const {
+  const double bound = params_.noise_v_rms * kUnitGaussianBound;
+  return {-bound, bound};
+}
+
+Bounds Signal::ShapeBounds(std::uint64_t t0_ns, std::uint64_t t1_ns, double lead_cycles) const {
+  const double amp = params_.amp_v;
+  const Bounds whole = {-amp, amp};
+  const double span = params_.freq_hz * static_cast<double>(t1_ns - t0_ns) * 1e-9;
+  if (!(span < kWholeShapeCycles) || t0_ns / kNsPerSecond != t1_ns / kNsPerSecond) return whole;
+  const double c0 = CyclesAt(t0_ns) + lead_cycles;
+  if (!(std::abs(c0) < kLargestBoundedCycles)) return whole;
+  Bounds bounds = Bounds::At(ShapeAt(c0));
+  bounds.Join(Bounds::At(ShapeAt(CyclesAt(t1_ns) + lead_cycles)));
+  // The corners within the span, as fractions of a cycle from the start of c0's cycle.
+  const double x0 = Fraction(c0) - kCornerMarginCycles;
+  const double x1 = Fraction(c0) + span + kCornerMarginCycles;
+  const auto passes = [x0, x1](double corner) {
+    return (x0 <= corner && corner <= x1) || (x0 <= corner + 1.0 && corner + 1.0 <= x1);
+  };
+  switch (params_.kind) {
+    case SignalKind::kSine:
+      if (passes(0.25)) bounds.Join(Bounds::At(amp));
+      if (passes(0.75)) bounds.Join(Bounds::At(-amp));
+      return bounds;
+    case SignalKind::kTriangle:
+      if (passes(0.0)) bounds.Join(Bounds::At(-amp));
+      if (passes(0.5)) bounds.Join(Bounds::At(amp));
+      return bounds;
+    case SignalKind::kSawtooth:
+      return passes(0.0) ? whole : bounds;
+    case SignalKind::kSquare:
+      return passes(0.0) || passes(params_.duty) ? whole : bounds;
+    default:
+      return Bounds::At(0.0);
+  }
+}
+
+Bounds Signal::VoltsBounds(std::uint64_t t0_ns, std::uint64_t t1_ns,
+                           const SquareWaveOutput& generator) const {
+  Bounds bounds;
+  switch (params_.kind) {
+    case SignalKind::kGround:
+      break;
+    case SignalKind::kDc:
+      bounds = Bounds::At(params_.offset_v);
+      break;
+    case SignalKind::kNoise:
+      bounds = Bounds{-params_.amp_v, params_.amp_v} + params_.offset_v;
+      break;
+    case SignalKind::kGenerator:
+      bounds = generator.VoltsBounds(t0_ns, t1_ns);
+      break;
+    default:
+      bounds = ShapeBounds(t0_ns, t1_ns, 0.0) + params_.offset_v;
+      break;
+  }
+  return bounds + NoiseBounds();
+}
+
+Bounds Signal::HighPassedBounds(std::uint64_t t0_ns, std::uint64_t t1_ns, double corner_hz,
+                                const SquareWaveOutput& generator) const {
+  double gain = 0.0;
+  double lead = 0.0;
+  Bounds bounds;
+  switch (params_.kind) {
+    case SignalKind::kGround:
+    case SignalKind::kDc:
+      break;
+    case SignalKind::kNoise:
+      bounds = {-params_.amp_v, params_.amp_v};
+      break;
+    case SignalKind::kGenerator:
+      if (generator.IsOn()) {
+        HighPassResponse(generator.FrequencyHz(), corner_hz, &gain, &lead);
+        const auto lead_ns =
+            static_cast<std::uint64_t>(lead * static_cast<double>(generator.period_ns));
+        bounds = (generator.VoltsBounds(t0_ns + lead_ns, t1_ns + lead_ns) + -generator.MeanVolts())
+                     .Scaled(gain);
+      }
+      break;
+    default:
+      HighPassResponse(params_.freq_hz, corner_hz, &gain, &lead);
+      bounds = (ShapeBounds(t0_ns, t1_ns, lead) + -ShapeMean()).Scaled(gain);
+      break;
+  }
+  return bounds + NoiseBounds();
 }
 
 }  // namespace vm316::sim

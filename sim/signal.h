@@ -10,6 +10,19 @@
 
 namespace vm316::sim {
 
+// A closed interval of values, for what a signal or a level can do over a span of time.
+struct Bounds {
+  double low = 0.0;
+  double high = 0.0;
+
+  static Bounds At(double value) { return {value, value}; }
+  Bounds& Join(const Bounds& other);
+  Bounds operator+(const Bounds& other) const { return {low + other.low, high + other.high}; }
+  Bounds operator+(double value) const { return {low + value, high + value}; }
+  Bounds Scaled(double factor) const;
+  Bounds Widened(double margin) const { return {low - margin, high + margin}; }
+};
+
 // The board's own square-wave output (0 V / 5 V), for inputs wired to it. A period of 0 means
 // the output is switched off and sits at 0 V.
 struct SquareWaveOutput {
@@ -23,6 +36,9 @@ struct SquareWaveOutput {
   double FrequencyHz() const { return IsOn() ? 1e9 / static_cast<double>(period_ns) : 0.0; }
   double MeanVolts() const;
   double VoltsAt(std::uint64_t t_ns) const;
+  // What VoltsAt gives at any instant from t0_ns to t1_ns.
+  Bounds VoltsBounds(std::uint64_t t0_ns, std::uint64_t t1_ns) const;
+  bool operator==(const SquareWaveOutput&) const = default;
 };
 
 enum class SignalKind : std::uint8_t {
@@ -75,12 +91,23 @@ class Signal {
   double HighPassedVoltsAt(std::uint64_t t_ns, double corner_hz,
                            const SquareWaveOutput& generator = {}) const;
 
+  // What VoltsAt and HighPassedVoltsAt give at any instant from t0_ns to t1_ns (t0_ns <= t1_ns):
+  // for the board to tell, without sampling them one by one, that a span of samples cannot
+  // reach a level.
+  Bounds VoltsBounds(std::uint64_t t0_ns, std::uint64_t t1_ns,
+                     const SquareWaveOutput& generator = {}) const;
+  Bounds HighPassedBounds(std::uint64_t t0_ns, std::uint64_t t1_ns, double corner_hz,
+                          const SquareWaveOutput& generator = {}) const;
+
  private:
   double CyclesAt(std::uint64_t t_ns) const;  // frequency x time + phase, in cycles
   double ShapeAt(double cycles) const;        // the periodic shape, -amp..+amp, without offset
   double ShapeMean() const;
   double NoiseAt(std::uint64_t t_ns) const;
   double UniformNoiseAt(std::uint64_t t_ns) const;
+  // ShapeAt(CyclesAt(t) + lead_cycles) from t0_ns to t1_ns.
+  Bounds ShapeBounds(std::uint64_t t0_ns, std::uint64_t t1_ns, double lead_cycles) const;
+  Bounds NoiseBounds() const;
 
   SignalParams params_;
   std::uint64_t noise_key_ = 0;

@@ -18,14 +18,9 @@ struct PostedMessage {
 
 class MessageLoop {
  public:
-  static MessageLoop& Instance() {
-    if (instance_ == nullptr) instance_ = new MessageLoop();
-    return *instance_;
-  }
-  static void Release() {
-    delete instance_;
-    instance_ = nullptr;
-  }
+  static MessageLoop& Instance();
+  static void Release();
+  static void ReleaseWindowClasses() {}  // the loop's windows need no class here
 
   void Add(Timer* timer) { timers_.push_back(timer); }
   void Remove(Timer* timer) { Erase(timers_, timer); }
@@ -35,10 +30,10 @@ class MessageLoop {
     if (windows_.empty()) posted_.clear();
   }
 
-  PostResult Post(const PostedMessage& message) {
+  PostResult Post(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
     if (windows_.empty()) return PostResult::kNoWindow;
     if (posted_.size() >= kPostedMessageLimit) return PostResult::kQueueFull;
-    posted_.push_back(message);
+    posted_.push_back({message, wparam, lparam});
     return PostResult::kPosted;
   }
 
@@ -102,18 +97,6 @@ class MessageLoop {
   std::deque<PostedMessage> posted_;
 };
 
-void ReleaseMessageLoop() {
-  MessageLoop::Release();
-}
-
-Timer::Timer(std::function<void()> on_timer) : on_timer_(std::move(on_timer)) {
-  MessageLoop::Instance().Add(this);
-}
-
-Timer::~Timer() {
-  MessageLoop::Instance().Remove(this);
-}
-
 void Timer::SetInterval(std::uint32_t ms) {
   interval_ms_ = ms;
   if (enabled_) due_ns_ = SystemClock().NowNs() + std::uint64_t{ms} * 1000000u;
@@ -125,20 +108,11 @@ void Timer::SetEnabled(bool enabled) {
   enabled_ = enabled;
 }
 
-MessageWindow::MessageWindow(Handler handler) : handler_(std::move(handler)) {
-  MessageLoop::Instance().Add(this);
-}
-
-MessageWindow::~MessageWindow() {
-  MessageLoop::Instance().Remove(this);
-}
-
-PostResult PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
-  return MessageLoop::Instance().Post({message, wparam, lparam});
-}
-
 std::uint32_t PumpMessages(std::uint32_t max_wait_ms) {
   return MessageLoop::Instance().Pump(max_wait_ms);
 }
 
 }  // namespace vm316::platform
+
+// The members both loops share, now that this loop's MessageLoop is complete.
+#include "platform/message_loop_members.h"

@@ -1,23 +1,28 @@
 #!/usr/bin/env python3
-"""The panel in a real browser: headless chromium loads the page from a running `vm316 serve`
-on the simulated board (channel 1 on the board's 1 kHz square-wave output, channel 2 on a
-sine), waits for records, reads the DOM, takes a screenshot and checks that its pixels show
-both traces in their colours; then a 32 760-sample record. Prints the records per second that
-reached the page and the CPU time of `serve` while streaming and while idle.
+"""The panel in a real browser: headless chromium loads the page, with a token, from a running
+`vm316 serve` on the simulated board (channel 1 on the board's 1 kHz square-wave output,
+channel 2 on a sine), waits for records, checks that the address bar keeps no token, reads the
+DOM, takes a screenshot and checks that its pixels show both traces in their colours; then a
+32 760-sample record; then a page of another origin that tries to frame the panel. Prints the
+records per second that reached the page and the CPU time of `serve` while streaming and while
+idle.
 
 usage: browser_test.py VM316 WORK_DIR [CALIBRATION_DIR]
 Exit 77 (skipped) when chromium is not installed.
 """
 import base64
+import http.server
 import json
 import os
 import re
+import secrets
 import select
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zlib
 
@@ -99,10 +104,22 @@ class Browser:
                     fail("the browser closed its pipe")
                 self.buffer += chunk
 
-    def evaluate(self, expression):
+    def evaluate(self, expression, context=None):
+        params = {"contextId": context} if context else {}
         result = self.call("Runtime.evaluate", session=True, expression=expression,
-                           returnByValue=True, awaitPromise=True)
+                           returnByValue=True, awaitPromise=True, **params)
         return result["result"].get("value")
+
+    def in_frame(self, name, expression):
+        """The value of `expression` in the child frame called `name`, or None when there is no
+        such frame (yet)."""
+        tree = self.call("Page.getFrameTree", session=True)["frameTree"]
+        for child in tree.get("childFrames", []):
+            if child["frame"].get("name") == name:
+                world = self.call("Page.createIsolatedWorld", session=True,
+                                  frameId=child["frame"]["id"], grantUniveralAccess=True)
+                return self.evaluate(expression, world["executionContextId"])
+        return None
 
     def wait_for(self, expression, what):
         deadline = time.monotonic() + RECORD_LIMIT_S
@@ -189,10 +206,13 @@ def start_server(vm316, work, calibration):
     if calibration:
         for name in ("Vemora1.Cal", "Vemora2.Cal"):
             shutil.copy(os.path.join(calibration, name), state)
+    token_file = os.path.join(work, "token")
+    with open(token_file, "w") as out:
+        out.write(secrets.token_hex(16) + "\n")
     env = dict(os.environ, VM316_CLOCK="real", VM316_MESSAGES="quiet")
     server = subprocess.Popen(
         [vm316, "serve", "--listen", "127.0.0.1:0", "--cal-dir", state, "--sim-ch1", "generator",
-         "--sim-ch2", "sine:freq=300,amp=2"],
+         "--sim-ch2", "sine:freq=300,amp=2", "--token-file", token_file],
         env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     deadline = time.monotonic() + START_LIMIT_S
     while time.monotonic() < deadline:
@@ -208,6 +228,50 @@ def start_server(vm316, work, calibration):
             break
     server.kill()
     fail("vm316 serve did not start: " + server.stderr.read())
+
+
+def serve_other_origin(panel_url):
+    """A page of another origin (another port) that frames the panel, and beside it a page of
+    its own that has no policy against framing: the control that frames are read right."""
+    pages = {
+        "/": f'<!doctype html><iframe name="panel" src="{panel_url}"></iframe>'
+             '<iframe name="control" src="/framable"></iframe>',
+        "/framable": '<!doctype html><canvas id="screen"></canvas>',
+    }
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            body = pages.get(self.path, "").encode()
+            self.send_response(200 if body else 404)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    other = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=other.serve_forever, daemon=True).start()
+    return other
+
+
+def check_framing(browser, panel_url):
+    other = serve_other_origin(panel_url)
+    try:
+        browser.call("Page.navigate", session=True,
+                     url=f"http://127.0.0.1:{other.server_address[1]}/")
+        has_screen = "!!document.getElementById('screen')"
+        deadline = time.monotonic() + RECORD_LIMIT_S
+        while not browser.in_frame("control", has_screen):
+            if time.monotonic() > deadline:
+                fail("the control frame never showed its page")
+            time.sleep(0.2)
+        time.sleep(1)  # the panel's frame had as long, and longer
+        if browser.in_frame("panel", has_screen):
+            fail("a page of another origin framed the panel")
+    finally:
+        other.shutdown()
 
 
 def main():
@@ -231,6 +295,14 @@ def main():
             "(() => { const t = document.getElementById('m1-freq');"
             " return t && t.textContent === '1.000 kHz' ? t.textContent : null; })()",
             "channel 1 to read 1.000 kHz")
+        # The cookie carries the token now: it is gone from the address bar and the history,
+        # and a download needs no more than the cookie.
+        address = browser.evaluate("location.href")
+        if "token" in address:
+            fail(f"the address bar still holds the token: {address}")
+        status = browser.evaluate("fetch('api/record.csv').then(r => r.status)")
+        if status != 200:
+            fail(f"a download with the cookie alone answered {status}")
         # Let the rate settle over a full window of arrivals before reading it.
         time.sleep(STREAM_SECONDS)
         streaming = cpu_share(server.pid, STREAM_SECONDS)
@@ -288,6 +360,8 @@ def main():
             fail("channel 1 does not read 1.000 kHz on the long record")
         time.sleep(STREAM_SECONDS)
         rate_long = float(browser.evaluate("document.getElementById('rps').dataset.rate"))
+
+        check_framing(browser, url)
 
         browser.close()
         browser = None

@@ -2,6 +2,7 @@
 // directory of its own seeded with the suite's calibration; and an HTTP client for it.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -41,22 +43,49 @@ inline void SeedCalibration(const fs::path& directory) {
   }
 }
 
+// How a test starts the server: its extra arguments, where it listens, extra environment
+// ("NAME=value"), whether the state directory gets the suite's calibration (else it
+// calibrates first), and whether the constructor waits for the panel's URL.
+struct Launch {
+  std::vector<std::string> arguments;
+  std::string listen = "127.0.0.1:0";
+  std::vector<std::string> environment;
+  bool seed_calibration = true;
+  bool quiet = true;
+  bool wait_for_url = true;
+};
+
+inline Launch WithArguments(std::vector<std::string> arguments, const std::string& listen) {
+  Launch launch;
+  launch.arguments = std::move(arguments);
+  launch.listen = listen;
+  return launch;
+}
+
 class ServeProcess {
  public:
   explicit ServeProcess(std::vector<std::string> arguments,
-                        const std::string& listen = "127.0.0.1:0") {
+                        const std::string& listen = "127.0.0.1:0")
+      : ServeProcess(WithArguments(std::move(arguments), listen)) {}
+  explicit ServeProcess(Launch launch) {
     root_ = MakeTempDirectory("vm316-serve-test");
-    SeedCalibration(root_ / "state");
-    arguments.insert(arguments.begin(), {VM316_CLI_PATH, "serve", "-q", "--listen", listen,
-                                         "--cal-dir", (root_ / "state").string()});
+    if (launch.seed_calibration) SeedCalibration(root_ / "state");
+    std::vector<std::string> arguments = {VM316_CLI_PATH, "serve",     "--listen",
+                                          launch.listen,  "--cal-dir", (root_ / "state").string()};
+    if (launch.quiet) arguments.push_back("-q");
+    arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
     int out[2];
     if (pipe(out) != 0) return;
+    const std::string errors = (root_ / "stderr.txt").string();
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
+      const int error_file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (error_file >= 0) dup2(error_file, STDERR_FILENO);
       if (chdir(root_.c_str()) != 0) _exit(127);
+      for (std::string& variable : launch.environment) putenv(variable.data());
       std::vector<char*> argv;
       for (std::string& argument : arguments) argv.push_back(argument.data());
       argv.push_back(nullptr);
@@ -66,15 +95,13 @@ class ServeProcess {
     close(out[1]);
     // Kept open while the server runs: a closed pipe would end it at its next line.
     stdout_ = out[0];
-    ReadAddress(stdout_);
+    if (launch.wait_for_url) ReadAddress(stdout_);
   }
   ~ServeProcess() {
     if (pid_ > 0) {
-      kill(pid_, SIGINT);
-      int status = 0;
-      waitpid(pid_, &status, 0);
+      const int status = Interrupt();
       // Ctrl-C ends the server cleanly (and a sanitizer's report would make it fail).
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+      EXPECT_EQ(status, 0) << Stderr();
     }
     if (stdout_ >= 0) close(stdout_);
     std::error_code ignored;
@@ -83,6 +110,47 @@ class ServeProcess {
   ServeProcess(const ServeProcess&) = delete;
   ServeProcess& operator=(const ServeProcess&) = delete;
 
+  // Ctrl-C, and the exit code once the server has ended (-1 when it did not exit).
+  int Interrupt() {
+    kill(pid_, SIGINT);
+    return ExitCode();
+  }
+  void Signal(int signal) const { kill(pid_, signal); }
+  pid_t pid() const { return pid_; }
+  // What the server wrote to stderr so far.
+  std::string Stderr() const {
+    std::ifstream in(root_ / "stderr.txt");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // Waits, at most `limit`, until stderr holds `text`.
+  bool WaitForStderr(const std::string& text, std::chrono::milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Stderr().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  // Everything on stdout once the server has ended.
+  std::string Stdout() {
+    char chunk[256];
+    ssize_t got = 0;
+    while ((got = read(stdout_, chunk, sizeof chunk)) > 0) {
+      stdout_text_.append(chunk, static_cast<std::size_t>(got));
+    }
+    return stdout_text_;
+  }
+  // What stdout held when the panel's URL appeared.
+  const std::string& StdoutSoFar() const { return stdout_text_; }
+  // The peak resident memory of the server so far, in kB (VmHWM).
+  long PeakMemoryKb() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+  }
   int port() const { return port_; }
   // For a server that ended by itself: its exit code.
   int ExitCode() {
@@ -111,6 +179,7 @@ class ServeProcess {
       const ssize_t got = read(fd, chunk, sizeof chunk);
       if (got <= 0) return;
       text.append(chunk, static_cast<std::size_t>(got));
+      stdout_text_ = text;
       std::smatch match;
       if (std::regex_search(text, match, address)) {
         port_ = std::stoi(match[1]);
@@ -122,6 +191,7 @@ class ServeProcess {
   fs::path root_;
   pid_t pid_ = -1;
   int stdout_ = -1;
+  std::string stdout_text_;
   int port_ = 0;
 };
 

@@ -30,15 +30,11 @@ UINT_PTR TimerId(const Timer* timer) {
 
 class MessageLoop {
  public:
-  static MessageLoop& Instance() {
-    if (instance_ == nullptr) instance_ = new MessageLoop();
-    return *instance_;
-  }
-  static void Release() {
-    delete instance_;
-    instance_ = nullptr;
-    win32::UnregisterWindowClasses();
-  }
+  static MessageLoop& Instance();
+  static void Release();
+  // At unload the library's window classes go, the progress window's too, whether or not a
+  // loop was ever made.
+  static void ReleaseWindowClasses() { win32::UnregisterWindowClasses(); }
 
   ~MessageLoop() {
     win32::DestroyLibraryWindow(timer_window_);
@@ -197,18 +193,6 @@ class MessageLoop {
   std::vector<HiddenWindow> windows_;
 };
 
-void ReleaseMessageLoop() {
-  MessageLoop::Release();
-}
-
-Timer::Timer(std::function<void()> on_timer) : on_timer_(std::move(on_timer)) {
-  MessageLoop::Instance().Add(this);
-}
-
-Timer::~Timer() {
-  MessageLoop::Instance().Remove(this);
-}
-
 void Timer::SetInterval(std::uint32_t ms) {
   interval_ms_ = ms;
   if (enabled_) MessageLoop::Instance().Schedule(this);
@@ -218,18 +202,6 @@ void Timer::SetEnabled(bool enabled) {
   if (enabled == enabled_) return;  // a running timer keeps its period
   enabled_ = enabled;
   MessageLoop::Instance().Schedule(this);
-}
-
-MessageWindow::MessageWindow(Handler handler) : handler_(std::move(handler)) {
-  MessageLoop::Instance().Add(this);
-}
-
-MessageWindow::~MessageWindow() {
-  MessageLoop::Instance().Remove(this);
-}
-
-PostResult PostWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
-  return MessageLoop::Instance().Post(message, wparam, lparam);
 }
 
 // The host's loop in small: everything queued for this thread is dispatched, the host's own
@@ -258,3 +230,6 @@ std::uint32_t PumpMessages(std::uint32_t max_wait_ms) {
 }
 
 }  // namespace vm316::platform
+
+// The members both loops share, now that this loop's MessageLoop is complete.
+#include "platform/message_loop_members.h"

@@ -1,0 +1,194 @@
+// measure and watch: the subcommands that take records.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "commands.h"
+#include "shared/acquisition.h"
+#include "shared/csv_writer.h"
+#include "shared/errors.h"
+#include "shared/interrupt.h"
+#include "shared/session.h"
+#include "shared/svg_writer.h"
+#include "shared/terminal_plot.h"
+#include "shared/units.h"
+
+namespace vm316::cli {
+
+using namespace vm316::host;
+namespace {
+
+constexpr const char* kHideCursor = "\x1b[?25l";
+constexpr const char* kShowCursor = "\x1b[?25h";
+constexpr const char* kClearScreen = "\x1b[2J";
+constexpr const char* kHome = "\x1b[H";
+constexpr const char* kClearToEnd = "\x1b[J";
+constexpr const char* kClearToLineEnd = "\x1b[K";
+// Between frames the library's messages are dispatched in slices: on the virtual clock one
+// acquisition-timer interval at a time, so the time the host counts stays close to the board's.
+constexpr std::uint32_t kTimerIntervalMs = 6;
+constexpr std::uint32_t kMaxRealPumpMs = 20;
+
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) != 0;
+}
+
+// Colours only on a terminal that has them, and never when NO_COLOR is set.
+bool UseColor() {
+  const char* term = std::getenv("TERM");
+  return StdoutIsTerminal() && std::getenv("NO_COLOR") == nullptr && term != nullptr &&
+         std::strcmp(term, "dumb") != 0;
+}
+
+PlotStyle ForTerminal(PlotStyle style) {
+  style.color = UseColor();
+  return style;
+}
+
+void PrintRecord(const Record& record, const PlotStyle& style) {
+  const auto stats = RecordStatistics(record);
+  std::cout << RenderPlot(record, style) << "\n" << RenderStatistics(record, stats);
+  std::cout.flush();
+}
+
+void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) {
+  const SampleUnit unit = outputs.raw ? SampleUnit::kRawCodes : SampleUnit::kVolts;
+  const CsvMetadata metadata = outputs.no_metadata ? CsvMetadata::kNone : CsvMetadata::kComments;
+  if (!outputs.csv_path.empty()) {
+    WriteCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, unit, metadata);
+  } else if (outputs.raw) {
+    WriteCsv(std::cout, record, SampleUnit::kRawCodes, metadata);
+  }
+  if (!outputs.svg_path.empty()) {
+    WriteSvgFile(NumberedPath(outputs.svg_path, index, outputs.count), record,
+                 RecordStatistics(record));
+  }
+}
+
+// The terminal of `watch`: the cursor hidden while frames are drawn over each other, and back
+// however the run ends.
+class LiveScreen {
+ public:
+  explicit LiveScreen(bool terminal) : terminal_(terminal) {
+    if (terminal_) std::cout << kHideCursor << kClearScreen;
+  }
+  ~LiveScreen() {
+    if (terminal_) std::cout << kShowCursor;
+    std::cout.flush();
+  }
+  LiveScreen(const LiveScreen&) = delete;
+  LiveScreen& operator=(const LiveScreen&) = delete;
+
+  void BeginFrame() {
+    if (terminal_) std::cout << kHome;
+  }
+  // Each line clears what the frame before left to its right.
+  void Print(const std::string& text) {
+    if (!terminal_) {
+      std::cout << text;
+      return;
+    }
+    for (const char c : text) {
+      if (c == '\n') std::cout << kClearToLineEnd;
+      std::cout << c;
+    }
+  }
+  void EndFrame() {
+    std::cout << (terminal_ ? kClearToEnd : "\n");
+    std::cout.flush();
+  }
+
+ private:
+  bool terminal_;
+};
+
+}  // namespace
+
+std::string NumberedPath(const std::string& path, int index, int count) {
+  if (count <= 1 || path == "-") return path;
+  const int width = static_cast<int>(std::to_string(count).size());
+  char number[16];
+  std::snprintf(number, sizeof number, "-%0*d", width, index);
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return path + number;
+  }
+  return path.substr(0, dot) + number + path.substr(dot);
+}
+
+int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisition,
+               const MeasureOutputs& outputs) {
+  Session session(backend, ClockUse::kInstant);
+  session.Open();
+  Acquisition board(session, acquisition);
+  board.Configure();
+  // A CSV, a raw listing or an SVG on stdout replaces the plot there.
+  const bool file_on_stdout = outputs.csv_path == "-" || outputs.svg_path == "-" ||
+                              (outputs.raw && outputs.csv_path.empty());
+  const PlotStyle style = ForTerminal(outputs.plot);
+  for (int index = 1; index <= outputs.count; ++index) {
+    const Record record = board.Capture();
+    WriteFiles(record, outputs, index);
+    if (record.trigger_state == TriggerState::kForced) {
+      session.Note("no trigger within the time-out: the record was forced (Auto)");
+    }
+    if (file_on_stdout) continue;
+    if (outputs.count == 1) {
+      PrintRecord(record, style);
+    } else if (index == outputs.count) {
+      std::cout << "capture " << index << " of " << outputs.count << "\n";
+      PrintRecord(record, style);
+    } else {
+      std::cout << "capture " << index << " of " << outputs.count << "\n"
+                << RenderStatistics(record, RecordStatistics(record)) << "\n";
+    }
+  }
+  return static_cast<int>(ExitCode::kOk);
+}
+
+int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisition,
+             const WatchOptions& watch) {
+  Session session(backend, ClockUse::kRealTime);
+  session.Open();
+  Acquisition board(session, acquisition);
+  board.Configure();
+  const PlotStyle style = ForTerminal(watch.plot);
+  LiveScreen screen(StdoutIsTerminal());
+  // One record per frame, each taken in the block style: only there does the host see the
+  // trigger status before it forces the trigger, so that each frame says Trig'd or Auto.
+  BoardTime time(session.virtual_clock());
+  int frames = 0;
+  int forced = 0;
+  while (!Interrupted()) {
+    const double frame_start = time.Elapsed();
+    Record record;
+    try {
+      record = board.Capture();
+    } catch (const CliError& error) {
+      if (error.code() == ExitCode::kInterrupted) break;
+      throw;
+    }
+    ++frames;
+    if (record.trigger_state == TriggerState::kForced) ++forced;
+    screen.BeginFrame();
+    screen.Print(RenderPlot(record, style) + "\n" +
+                 RenderStatistics(record, RecordStatistics(record)));
+    screen.Print("watch: " + FormatDuration(time.Elapsed()) + ", frame " + std::to_string(frames) +
+                 " " + TriggerStateMark(record.trigger_state) + " (" + std::to_string(forced) +
+                 " of " + std::to_string(frames) + " forced); Ctrl-C stops\n");
+    screen.EndFrame();
+    if (watch.frames > 0 && frames >= watch.frames) break;
+    const double until = frame_start + watch.interval_ms / 1000.0;
+    while (time.Elapsed() < until && !Interrupted()) {
+      time.Pump(session.virtual_clock() ? kTimerIntervalMs : kMaxRealPumpMs);
+    }
+  }
+  session.Close();
+  return static_cast<int>(ExitCode::kOk);
+}
+
+}  // namespace vm316::cli

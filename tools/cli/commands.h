@@ -1,0 +1,40 @@
+// The subcommands of vm316. Each returns the exit code, or throws CliError.
+#pragma once
+
+#include <string>
+
+#include "shared/options.h"
+#include "shared/terminal_plot.h"
+
+namespace vm316::cli {
+
+struct MeasureOutputs {
+  int count = 1;
+  std::string csv_path;      // absolute, or "-" for stdout; empty: none
+  std::string svg_path;      // absolute, or "-" for stdout; empty: none
+  bool raw = false;          // raw sample codes instead of volts
+  bool no_metadata = false;  // CSV without the comment lines
+  host::PlotStyle plot;
+};
+
+inline constexpr double kMinWatchIntervalMs = 10.0;
+inline constexpr double kMaxWatchIntervalMs = 60000.0;
+
+struct WatchOptions {
+  double interval_ms = 200.0;
+  int frames = 0;  // 0: until Ctrl-C
+  host::PlotStyle plot;
+};
+
+int RunInfo(const host::BackendOptions& backend, bool full_tables);
+int RunMeasure(const host::BackendOptions& backend, const host::AcquisitionOptions& acquisition,
+               const MeasureOutputs& outputs);
+int RunWatch(const host::BackendOptions& backend, const host::AcquisitionOptions& acquisition,
+             const WatchOptions& watch);
+int RunCalibrate(const host::BackendOptions& backend);
+int RunGenerator(const host::BackendOptions& backend, double frequency);
+
+// "cap.csv" for one capture; "cap-2.csv" for the second of several.
+std::string NumberedPath(const std::string& path, int index, int count);
+
+}  // namespace vm316::cli

@@ -1,0 +1,515 @@
+// The settings of the panel: each key of a change request calls the library's own setter, so
+// that the board's statuses decide what is accepted, and reads back what was set.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "serve_instrument.h"
+#include "serve_json.h"
+#include "shared/errors.h"
+#include "shared/units.h"
+#include "vm316.h"
+
+namespace vm316::serve {
+
+using namespace vm316::host;
+namespace {
+
+constexpr std::uint32_t kWaitForeverMs = 0xFFFFFFFF;
+constexpr int kListSize = 20;  // the capability lists of the interface hold 20 entries
+constexpr double kPercent = 100.0;
+constexpr double kSameRateTolerance = 1e-9;
+
+struct SourceName {
+  const char* name;
+  TriggerSourceOption option;
+  TTrigSource source;
+};
+constexpr SourceName kSources[] = {{"ch1", TriggerSourceOption::kCh1, tsCh1},
+                                   {"ch2", TriggerSourceOption::kCh2, tsCh2},
+                                   {"ext", TriggerSourceOption::kExternal, tsExternal},
+                                   {"and", TriggerSourceOption::kAnd, tsAnd},
+                                   {"or", TriggerSourceOption::kOr, tsOr},
+                                   {"none", TriggerSourceOption::kNone, tsNoTrig}};
+
+const char* SourceText(TriggerSourceOption option) {
+  for (const SourceName& entry : kSources) {
+    if (entry.option == option) return entry.name;
+  }
+  return "none";
+}
+
+const char* ModeName(RunMode mode) {
+  switch (mode) {
+    case RunMode::kStop:
+      return "stop";
+    case RunMode::kSingle:
+      return "single";
+    default:
+      return "run";
+  }
+}
+
+SettingResult Begin(const std::string& key, const std::string& asked) {
+  SettingResult result;
+  result.key = key;
+  result.asked = asked;
+  return result;
+}
+
+// A request that is malformed never reaches the board.
+SettingResult Malformed(SettingResult result, const std::string& why) {
+  result.accepted = false;
+  result.note = why;
+  return result;
+}
+
+// The library's answer: accepted, or refused with its meaning and the limit in words.
+void TakeStatus(SettingResult& result, std::uint16_t status, const std::string& hint = {}) {
+  result.status = std::string(StatusName(status));
+  result.accepted = status == StatusOk;
+  if (!result.accepted) {
+    result.note = std::string(StatusMeaning(status));
+    if (!hint.empty()) result.note += " (" + hint + ")";
+  }
+}
+
+std::optional<bool> ParseOnOff(const std::string& text) {
+  if (text == "1" || text == "on" || text == "true") return true;
+  if (text == "0" || text == "off" || text == "false") return false;
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> ParseCount(const std::string& text) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+      value > std::numeric_limits<std::uint32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+double Sensitivity(int channel) {
+  double volts = 0.0;
+  GetSensitivity(static_cast<std::uint8_t>(channel), &volts);
+  return volts;
+}
+
+double DcLevel(int channel) {
+  double volts = 0.0;
+  GetDcLevel(static_cast<std::uint8_t>(channel), &volts);
+  return volts;
+}
+
+std::string Volts(double volts) {
+  return FormatQuantityShort(volts, "V");
+}
+
+TMeasureMode MeasureModeFor(int mask) {
+  static constexpr TMeasureMode kModes[] = {mNone, mCh1, mCh2, mCh12};
+  return kModes[mask & 3];
+}
+
+std::uint32_t PostFor(std::uint32_t length, double pre_percent) {
+  const auto pre = static_cast<std::uint32_t>(std::lround(pre_percent * length / kPercent));
+  return length - std::min(pre, length);
+}
+
+}  // namespace
+
+std::vector<std::string> PanelInstrument::Keys() {
+  return {"run",
+          "ch1.on",
+          "ch2.on",
+          "rate",
+          "length",
+          "pre",
+          "ch1.range",
+          "ch1.coupling",
+          "ch1.dc",
+          "ch2.range",
+          "ch2.coupling",
+          "ch2.dc",
+          "trigger.source",
+          "trigger.slope",
+          "trigger.level",
+          "trigger.hysteresis",
+          "trigger.timeout",
+          "generator"};
+}
+
+SettingResult PanelInstrument::ApplyOne(const std::string& key, const std::string& value) {
+  if (key == "run") return ApplyRun(value);
+  if (key == "rate") return ApplyRate(value);
+  if (key == "length") return ApplyLength(value);
+  if (key == "pre") return ApplyPre(value);
+  if (key == "trigger.source") return ApplyTriggerSource(value);
+  if (key == "trigger.slope") return ApplyTriggerSlope(value);
+  if (key == "trigger.level") return ApplyTriggerLevel(value);
+  if (key == "trigger.hysteresis") return ApplyHysteresis(value);
+  if (key == "trigger.timeout") return ApplyTimeout(value);
+  if (key == "generator") return ApplyGenerator(value);
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    const std::string prefix = "ch" + std::to_string(channel) + ".";
+    if (!key.starts_with(prefix)) continue;
+    const std::string what = key.substr(prefix.size());
+    if (what == "on") return ApplyChannelOn(channel, value);
+    if (what == "range") return ApplyRange(channel, value);
+    if (what == "coupling") return ApplyCoupling(channel, value);
+    if (what == "dc") return ApplyDcLevel(channel, value);
+  }
+  return Malformed(Begin(key, value), "no such setting");
+}
+
+SettingResult PanelInstrument::ApplyRun(const std::string& value) {
+  SettingResult result = Begin("run", value);
+  if (value == "run") {
+    settings_.mode = RunMode::kRun;
+  } else if (value == "stop") {
+    settings_.mode = RunMode::kStop;
+  } else if (value == "single") {
+    settings_.mode = RunMode::kSingle;
+  } else {
+    return Malformed(result, "run, stop or single");
+  }
+  if (settings_.mode != RunMode::kStop) {
+    std::lock_guard lock(mutex_);
+    error_.clear();
+  }
+  result.accepted = true;
+  result.value = ModeName(settings_.mode);
+  return result;
+}
+
+int PanelInstrument::ChannelMask() const {
+  TMeasureMode mode = mNone;
+  GetMeasureMode(&mode);
+  switch (mode) {
+    case mCh1:
+      return 1;
+    case mCh2:
+      return 2;
+    case mCh12:
+    case mXY:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+SettingResult PanelInstrument::ApplyChannelOn(int channel, const std::string& value) {
+  SettingResult result = Begin("ch" + std::to_string(channel) + ".on", value);
+  const std::optional<bool> on = ParseOnOff(value);
+  if (!on) return Malformed(result, "on or off");
+  const int bit = 1 << (channel - 1);
+  const int mask = *on ? (ChannelMask() | bit) : (ChannelMask() & ~bit);
+  // The board keeps recording only channel 1 after bring-up until the measure mode changes;
+  // passing through mNone makes the mode asked for take effect whatever it did before.
+  SetMeasureMode(mNone);
+  TakeStatus(result, SetMeasureMode(MeasureModeFor(mask)));
+  result.value = (ChannelMask() & bit) != 0 ? "on" : "off";
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyRate(const std::string& value) {
+  SettingResult result = Begin("rate", value);
+  std::string why;
+  const std::optional<double> asked = ParseRate(value, &why);
+  if (!asked) return Malformed(result, why);
+  double rate = *asked;
+  TakeStatus(
+      result, SetSampleFrequencyF(&rate),
+      "the board samples at 0.61 Hz to " + FormatQuantityShort(GetMaxSampleFrequencyF(), "Hz"));
+  const double in_force = GetSampleFrequencyF();
+  result.value = FormatQuantityShort(in_force, "Hz", 6);
+  if (result.accepted && std::fabs(in_force - *asked) > kSameRateTolerance * *asked) {
+    result.adjusted = true;
+    result.note = "the board cannot sample at " + FormatQuantityShort(*asked, "Hz", 6) +
+                  "; the nearest rate of its clock dividers is " + result.value;
+    settings_.asked_rate = *asked;
+  } else if (result.accepted) {
+    settings_.asked_rate.reset();
+  }
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyLength(const std::string& value) {
+  SettingResult result = Begin("length", value);
+  const std::optional<std::uint32_t> length = ParseCount(value);
+  if (!length) return Malformed(result, "a whole number of samples");
+  if (*length < kMinRecordLength) {
+    return Malformed(result,
+                     "a record needs at least " + std::to_string(kMinRecordLength) + " samples");
+  }
+  TakeStatus(result, SetRecordLength(*length),
+             "at most " + std::to_string(GetMaxRecordLength()) + " samples");
+  if (result.accepted) SetPostSamples(PostFor(*length, settings_.pre_percent));
+  result.value = std::to_string(GetRecordLength()) + " samples";
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyPre(const std::string& value) {
+  SettingResult result = Begin("pre", value);
+  const std::optional<double> percent = ParseQuantity(value, "%");
+  if (!percent || *percent < 0.0 || *percent > kPercent) {
+    return Malformed(result, "a share of the record from 0 to 100 %");
+  }
+  const auto length = static_cast<std::uint32_t>(std::max(0, GetRecordLength()));
+  TakeStatus(result, SetPostSamples(PostFor(length, *percent)),
+             "at most the record length, " + std::to_string(length));
+  if (result.accepted) settings_.pre_percent = *percent;
+  const std::int32_t pre = GetRecordLength() - GetPostSamples();
+  result.value = std::to_string(pre) + " samples before the trigger";
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyRange(int channel, const std::string& value) {
+  SettingResult result = Begin("ch" + std::to_string(channel) + ".range", value);
+  const auto ch = static_cast<std::uint8_t>(channel);
+  if (value == "auto") {
+    TakeStatus(result, SetAutoRanging(ch, 1));
+    result.value = "auto, now " + Volts(Sensitivity(channel));
+  } else {
+    std::string why;
+    const std::optional<double> asked = ParseVolts(value, &why);
+    if (!asked) return Malformed(result, why);
+    TakeStatus(result, SetAutoRanging(ch, 0));
+    double range = *asked;
+    if (result.accepted) TakeStatus(result, SetSensitivity(ch, &range));
+    result.value = Volts(Sensitivity(channel));
+    if (result.accepted && range != *asked) {
+      result.adjusted = true;
+      result.note = Volts(*asked) + " is not a range of the board; it took " + result.value;
+    }
+  }
+  const std::string held = FollowTriggerLevel();
+  if (!held.empty()) result.note += (result.note.empty() ? "" : "; ") + held;
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyCoupling(int channel, const std::string& value) {
+  SettingResult result = Begin("ch" + std::to_string(channel) + ".coupling", value);
+  if (value != "ac" && value != "dc") return Malformed(result, "ac or dc");
+  const auto ch = static_cast<std::uint8_t>(channel);
+  TakeStatus(result, SetCoupling(ch, value == "ac" ? 1 : 0));
+  std::uint8_t coupling = 0;
+  GetCoupling(ch, &coupling);
+  result.value = coupling != 0 ? "ac" : "dc";
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyDcLevel(int channel, const std::string& value) {
+  SettingResult result = Begin("ch" + std::to_string(channel) + ".dc", value);
+  std::string why;
+  const std::optional<double> volts = ParseVolts(value, &why);
+  if (!volts) return Malformed(result, why);
+  const double range = Sensitivity(channel);
+  TakeStatus(result, SetDcLevel(static_cast<std::uint8_t>(channel), *volts),
+             "within twice the range: " + FormatVolts(-2 * range) + " to " +
+                 FormatVolts(2 * range) + " on the " + FormatVolts(range) + " range");
+  result.value = Volts(DcLevel(channel));
+  const std::string held = FollowTriggerLevel();
+  if (!held.empty()) result.note += (result.note.empty() ? "" : "; ") + held;
+  return result;
+}
+
+std::vector<int> PanelInstrument::TriggerChannels() const {
+  return ChannelsOfTriggerSource(settings_.trigger.source);
+}
+
+std::string PanelInstrument::FollowTriggerLevel() {
+  if (!settings_.trigger.level) return {};
+  std::string note;
+  for (const int channel : TriggerChannels()) {
+    const double range = Sensitivity(channel);
+    const double offset = DcLevel(channel);
+    // A level beyond the range is held at its edge until the range or DC level allows it.
+    const double held = std::clamp(*settings_.trigger.level - offset, -range, range);
+    SetTriggerLevel(static_cast<std::uint8_t>(channel), held);
+    if (held != *settings_.trigger.level - offset) {
+      note = "the trigger level is held at " + Volts(held + offset) + ", the edge of the range";
+    }
+  }
+  return note;
+}
+
+SettingResult PanelInstrument::ApplyTriggerSource(const std::string& value) {
+  SettingResult result = Begin("trigger.source", value);
+  const SourceName* found = nullptr;
+  for (const SourceName& entry : kSources) {
+    if (value == entry.name) found = &entry;
+  }
+  if (found == nullptr) return Malformed(result, "ch1, ch2, ext, and, or or none");
+  TakeStatus(result, SetTriggerSource(found->source));
+  if (result.accepted) {
+    settings_.trigger.source = found->option;
+    FollowTriggerLevel();
+  }
+  result.value = SourceText(settings_.trigger.source);
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyTriggerSlope(const std::string& value) {
+  SettingResult result = Begin("trigger.slope", value);
+  if (value != "rising" && value != "falling") return Malformed(result, "rising or falling");
+  const bool falling = value == "falling";
+  TakeStatus(result, SetTriggerMode(falling ? SlopeFalling : SlopeRising));
+  if (result.accepted) settings_.trigger.falling = falling;
+  result.value = settings_.trigger.falling ? "falling" : "rising";
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyTriggerLevel(const std::string& value) {
+  SettingResult result = Begin("trigger.level", value);
+  const std::vector<int> channels = TriggerChannels();
+  if (channels.empty()) {
+    return Malformed(result, std::string("the ") + SourceText(settings_.trigger.source) +
+                                 " trigger takes no level");
+  }
+  std::optional<double> level;
+  if (value == "auto") {
+    // Half way between the extremes of the trigger channel in the last record.
+    const std::shared_ptr<const PublishedRecord> last = Latest();
+    const int channel = channels.front();
+    if (!last || !last->record.channels[channel - 1].recorded) {
+      return Malformed(result, "no record of the trigger channel yet to find its middle");
+    }
+    const TraceStatistics& stats = last->stats[channel - 1];
+    level = (stats.min + stats.max) / 2.0;
+  } else {
+    std::string why;
+    level = ParseVolts(value, &why);
+    if (!level) return Malformed(result, why);
+  }
+  for (const int channel : channels) {
+    const double range = Sensitivity(channel);
+    const double offset = DcLevel(channel);
+    std::string hint = "within the range: " + FormatVolts(offset - range) + " to " +
+                       FormatVolts(offset + range) + " on the " + FormatVolts(range) + " range";
+    TakeStatus(result, SetTriggerLevel(static_cast<std::uint8_t>(channel), *level - offset), hint);
+    if (!result.accepted) break;
+  }
+  if (result.accepted) {
+    settings_.trigger.level = level;
+  } else {
+    FollowTriggerLevel();  // a refusal on channel 2 must not leave channel 1 moved
+  }
+  double in_force = 0.0;
+  GetTriggerLevel(static_cast<std::uint8_t>(channels.front()), &in_force);
+  result.value = Volts(in_force + DcLevel(channels.front()));
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyHysteresis(const std::string& value) {
+  SettingResult result = Begin("trigger.hysteresis", value);
+  const std::vector<int> channels = TriggerChannels();
+  if (channels.empty()) {
+    return Malformed(result, std::string("the ") + SourceText(settings_.trigger.source) +
+                                 " trigger takes no hysteresis");
+  }
+  std::string why;
+  const std::optional<double> volts = ParseVolts(value, &why);
+  if (!volts) return Malformed(result, why);
+  for (const int channel : channels) {
+    const double range = Sensitivity(channel);
+    const char* rule = settings_.trigger.falling ? "level + hysteresis must stay within +"
+                                                 : "level - hysteresis must stay within -";
+    TakeStatus(result, SetTriggerHys(static_cast<std::uint8_t>(channel), *volts),
+               std::string(rule) + FormatVolts(range) + " of the range");
+    if (!result.accepted) break;
+  }
+  double in_force = 0.0;
+  GetTriggerHys(static_cast<std::uint8_t>(channels.front()), &in_force);
+  result.value = Volts(in_force);
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyTimeout(const std::string& value) {
+  SettingResult result = Begin("trigger.timeout", value);
+  std::string why;
+  const std::optional<std::int64_t> milliseconds = ParseTimeout(value, &why);
+  if (!milliseconds) return Malformed(result, why);
+  const std::uint32_t board_value =
+      *milliseconds == kNoTimeout ? kWaitForeverMs : static_cast<std::uint32_t>(*milliseconds);
+  TakeStatus(result, SetTriggerTimeOut(board_value));
+  if (result.accepted) settings_.timeout_ms = *milliseconds;
+  const std::int32_t in_force = GetTriggerTimeOut();
+  result.value = in_force < 0 ? "none" : std::to_string(in_force) + " ms";
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyGenerator(const std::string& value) {
+  SettingResult result = Begin("generator", value);
+  std::string why;
+  const std::optional<double> asked = ParseGeneratorFrequency(value, &why);
+  if (!asked || *asked > kWaitForeverMs) return Malformed(result, why);
+  std::uint32_t hz = static_cast<std::uint32_t>(std::lround(*asked));
+  TakeStatus(result, SetSquareWaveGenFrequency(&hz), "100 Hz to 100 kHz, or off");
+  const std::int32_t in_force = GetSquareWaveGenFrequency();
+  result.value = in_force == 0 ? "off" : FormatQuantityShort(in_force, "Hz", 6);
+  if (result.accepted && std::fabs(in_force - *asked) > 0.5) {
+    result.adjusted = true;
+    result.note = "the output's divider gives " + result.value;
+  }
+  return result;
+}
+
+bool PanelInstrument::ReadBackState() {
+  const double rate = GetSampleFrequencyF();
+  const std::int32_t length = GetRecordLength();
+  const std::int32_t post = GetPostSamples();
+  const int mask = ChannelMask();
+  std::string json = "{\"mode\":" + JsonString(ModeName(settings_.mode)) +
+                     ",\"rate\":" + JsonNumber(rate) +
+                     ",\"rate_text\":" + JsonString(FormatQuantityShort(rate, "Hz", 6)) +
+                     ",\"asked_rate\":" + JsonNumber(settings_.asked_rate) +
+                     ",\"length\":" + std::to_string(length) + ",\"post\":" + std::to_string(post) +
+                     ",\"pre_percent\":" + JsonNumber(settings_.pre_percent) +
+                     ",\"max_rate\":" + JsonNumber(GetMaxSampleFrequencyF()) +
+                     ",\"max_length\":" + std::to_string(GetMaxRecordLength()) + ",\"channels\":[";
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    const auto ch = static_cast<std::uint8_t>(channel);
+    std::uint8_t auto_range = 0;
+    std::uint8_t coupling = 0;
+    GetAutoRanging(ch, &auto_range);
+    GetCoupling(ch, &coupling);
+    if (channel > 1) json += ",";
+    json += "{\"on\":" + JsonBool((mask & (1 << (channel - 1))) != 0) +
+            ",\"range\":" + JsonNumber(Sensitivity(channel)) +
+            ",\"auto\":" + JsonBool(auto_range != 0) +
+            ",\"coupling\":" + JsonString(coupling != 0 ? "ac" : "dc") +
+            ",\"dc\":" + JsonNumber(DcLevel(channel)) + "}";
+  }
+  std::optional<double> level;
+  std::optional<double> hysteresis;
+  const std::vector<int> channels = TriggerChannels();
+  if (!channels.empty()) {
+    const auto ch = static_cast<std::uint8_t>(channels.front());
+    double volts = 0.0;
+    if (GetTriggerLevel(ch, &volts) == StatusOk) level = volts + DcLevel(channels.front());
+    if (GetTriggerHys(ch, &volts) == StatusOk) hysteresis = volts;
+  }
+  const std::int32_t timeout = GetTriggerTimeOut();
+  json += "],\"trigger\":{\"source\":" + JsonString(SourceText(settings_.trigger.source)) +
+          ",\"slope\":" + JsonString(settings_.trigger.falling ? "falling" : "rising") +
+          ",\"level\":" + JsonNumber(level) + ",\"hysteresis\":" + JsonNumber(hysteresis) +
+          ",\"timeout\":" + (timeout < 0 ? std::string("null") : std::to_string(timeout)) +
+          "},\"generator\":" + std::to_string(GetSquareWaveGenFrequency()) + ",\"ranges\":[";
+  double ranges[kListSize] = {};
+  GetAvailableSensitivities(ranges);
+  bool first = true;
+  for (const double range : ranges) {
+    if (range == 0.0) break;
+    json += (first ? "" : ",") + JsonNumber(range);
+    first = false;
+  }
+  json += "]}";
+  std::lock_guard lock(mutex_);
+  const bool changed = json != state_json_;
+  state_json_ = std::move(json);
+  return changed;
+}
+
+}  // namespace vm316::serve

@@ -1,0 +1,325 @@
+// The panel: draws each record the server publishes and sends every change of a control to
+// the server, which answers with the value the board actually took and, if it differs, why.
+'use strict';
+
+const COLORS = { 1: '#ffd400', 2: '#00c8ff' };
+const DIVISIONS_X = 10;
+const DIVISIONS_Y = 8;
+const token = new URLSearchParams(location.search).get('token');
+const headers = { 'X-VM316-Panel': '1' };
+if (token) headers['X-VM316-Token'] = token;
+// The page came with the cookie that carries the token from now on (downloads too): the
+// address bar and the history keep no token.
+if (token) history.replaceState(null, '', location.pathname + location.hash);
+
+const canvas = document.getElementById('screen');
+const context = canvas.getContext('2d');
+let state = null;
+let lastRecord = null;
+const arrivals = [];
+
+function si(value, unit, digits = 3) {
+  if (value === null || value === undefined || !isFinite(value)) return '--';
+  if (value === 0) return '0 ' + unit;
+  const prefixes = [[1e6, 'M'], [1e3, 'k'], [1, ''], [1e-3, 'm'], [1e-6, 'µ'], [1e-9, 'n']];
+  const magnitude = Math.abs(value);
+  for (const [scale, prefix] of prefixes) {
+    if (magnitude >= scale * 0.9999) return +(value / scale).toPrecision(digits) + ' ' + prefix + unit;
+  }
+  return +(value / 1e-9).toPrecision(digits) + ' n' + unit;
+}
+
+// ---- Settings ------------------------------------------------------------------------------
+
+async function post(changes) {
+  const query = new URLSearchParams(changes).toString();
+  const response = await fetch('api/settings?' + query, { method: 'POST', headers });
+  if (!response.ok) throw new Error(await response.text());
+  const answer = await response.json();
+  for (const result of answer.results) showNote(result.key, result);
+  applyState(answer.state);
+}
+
+function showNote(key, result) {
+  const note = document.querySelector(`[data-note="${key}"]`);
+  if (!note) return;
+  note.className = 'note';
+  if (!result || (result.accepted && !result.adjusted && !result.note)) {
+    note.textContent = '';
+  } else if (!result.accepted) {
+    note.classList.add('refused');
+    note.textContent = `refused "${result.asked}": ${result.note}; in force: ${result.value || 'unchanged'}`;
+  } else {
+    note.classList.add('adjusted');
+    note.textContent = `set to ${result.value}: ${result.note}`;
+  }
+}
+
+function setControl(key, value) {
+  const control = document.querySelector(`[data-key="${key}"]`);
+  if (!control || control === document.activeElement) return;
+  if (control.type === 'checkbox') control.checked = !!value;
+  else control.value = value;
+}
+
+function fillRanges(ranges) {
+  for (const select of document.querySelectorAll('select.range')) {
+    if (select.options.length) continue;
+    select.add(new Option('auto', 'auto'));
+    for (const range of ranges) select.add(new Option(`±${range} V (${si(range / 4, 'V')}/div)`, String(range)));
+  }
+}
+
+function fillTimePerDiv(settings) {
+  const select = document.getElementById('tdiv');
+  if (!select.options.length) {
+    for (const exponent of [-6, -5, -4, -3, -2, -1, 0]) {
+      for (const mantissa of [1, 2, 5]) {
+        const seconds = mantissa * 10 ** exponent;
+        select.add(new Option(si(seconds, 's'), String(seconds)));
+      }
+    }
+  }
+  const perDiv = settings.length / settings.rate / DIVISIONS_X;
+  let best = select.options[0];
+  for (const option of select.options) {
+    if (Math.abs(Math.log(option.value / perDiv)) < Math.abs(Math.log(best.value / perDiv))) best = option;
+  }
+  if (select !== document.activeElement) select.value = best.value;
+}
+
+function applyState(next) {
+  state = next;
+  const s = state.settings;
+  document.getElementById('backend').textContent = state.backend;
+  document.getElementById('activity').textContent = state.error ? state.error : state.activity;
+  document.getElementById('calibration').textContent = state.calibration;
+  if (!s.channels) return;
+  fillRanges(s.ranges);
+  fillTimePerDiv(s);
+  setControl('rate', s.rate_text);
+  setControl('length', s.length);
+  setControl('pre', +s.pre_percent.toFixed(2));
+  s.channels.forEach((channel, index) => {
+    const n = index + 1;
+    setControl(`ch${n}.on`, channel.on);
+    setControl(`ch${n}.range`, channel.auto ? 'auto' : String(channel.range));
+    setControl(`ch${n}.coupling`, channel.coupling);
+    setControl(`ch${n}.dc`, +channel.dc.toFixed(4));
+  });
+  setControl('trigger.source', s.trigger.source);
+  setControl('trigger.slope', s.trigger.slope);
+  setControl('trigger.level', s.trigger.level === null ? '' : +s.trigger.level.toFixed(4));
+  setControl('trigger.hysteresis', s.trigger.hysteresis === null ? '' : +s.trigger.hysteresis.toFixed(4));
+  setControl('trigger.timeout', s.trigger.timeout === null ? 'none' : s.trigger.timeout);
+  setControl('generator', s.generator === 0 ? 'off' : s.generator);
+  for (const button of document.querySelectorAll('[data-run]')) {
+    button.classList.toggle('active', button.dataset.run === s.mode);
+  }
+  for (const [key, note] of Object.entries(state.notes)) showNote(key, note);
+}
+
+function wireControls() {
+  for (const control of document.querySelectorAll('[data-key]')) {
+    control.addEventListener('change', () => {
+      const value = control.type === 'checkbox' ? (control.checked ? '1' : '0') : control.value.trim();
+      post({ [control.dataset.key]: value }).catch(report);
+    });
+  }
+  for (const button of document.querySelectorAll('[data-run]')) {
+    button.addEventListener('click', () => post({ run: button.dataset.run }).catch(report));
+  }
+  document.getElementById('level50').addEventListener('click', () => post({ 'trigger.level': 'auto' }).catch(report));
+  // Time per division sets the rate that spreads the record over the ten divisions.
+  document.getElementById('tdiv').addEventListener('change', (event) => {
+    const rate = state.settings.length / (DIVISIONS_X * Number(event.target.value));
+    post({ rate: String(rate) }).catch(report);
+  });
+}
+
+function report(error) {
+  document.getElementById('activity').textContent = String(error.message || error);
+}
+
+// ---- Records -------------------------------------------------------------------------------
+
+function decode(buffer) {
+  const view = new DataView(buffer);
+  const headerLength = view.getUint32(0, true);
+  const header = JSON.parse(new TextDecoder().decode(new Uint8Array(buffer, 4, headerLength)));
+  let offset = 4 + headerLength;
+  header.samples = header.channels.map((channel) => {
+    if (!channel.recorded) return null;
+    const samples = new Uint16Array(buffer, offset, header.length);
+    offset += 2 * header.length;
+    return samples;
+  });
+  return header;
+}
+
+// Screen y of a voltage on a channel: the range's full scale fills the eight divisions, centred
+// on the DC level.
+function yOf(channel, volts) {
+  const full = channel.range;
+  return canvas.height / 2 - ((volts - channel.dc) / full) * (canvas.height / 2);
+}
+
+function drawGraticule() {
+  const { width, height } = canvas;
+  context.fillStyle = '#0b0e11';
+  context.fillRect(0, 0, width, height);
+  context.strokeStyle = '#2c333b';
+  context.lineWidth = 1;
+  context.beginPath();
+  for (let i = 1; i < DIVISIONS_X; i++) {
+    const x = Math.round((i * width) / DIVISIONS_X) + 0.5;
+    context.moveTo(x, 0);
+    context.lineTo(x, height);
+  }
+  for (let i = 1; i < DIVISIONS_Y; i++) {
+    const y = Math.round((i * height) / DIVISIONS_Y) + 0.5;
+    context.moveTo(0, y);
+    context.lineTo(width, y);
+  }
+  context.stroke();
+  context.strokeStyle = '#4a545f';
+  context.beginPath();
+  context.moveTo(width / 2 + 0.5, 0);
+  context.lineTo(width / 2 + 0.5, height);
+  context.moveTo(0, height / 2 + 0.5);
+  context.lineTo(width, height / 2 + 0.5);
+  context.stroke();
+}
+
+// Long records are drawn as the low and high of each pixel column, so 32 760 samples cost no
+// more than a screen's width of lines.
+function drawTrace(record, index) {
+  const channel = record.channels[index];
+  const samples = record.samples[index];
+  if (!samples) return;
+  const n = samples.length;
+  const factor = channel.range / 32768;
+  const volts = (code) => (code - 32768) * factor + channel.dc;
+  const { width } = canvas;
+  context.strokeStyle = COLORS[index + 1];
+  context.lineWidth = 2;
+  context.beginPath();
+  if (n <= width * 2) {
+    for (let i = 0; i < n; i++) {
+      const x = n > 1 ? (i * width) / (n - 1) : 0;
+      const y = yOf(channel, volts(samples[i]));
+      if (i === 0) context.moveTo(x, y);
+      else context.lineTo(x, y);
+    }
+  } else {
+    for (let column = 0; column < width; column++) {
+      const start = Math.floor((column * n) / width);
+      const end = Math.max(start + 1, Math.floor(((column + 1) * n) / width));
+      let low = 65535;
+      let high = 0;
+      for (let i = start; i < end; i++) {
+        low = Math.min(low, samples[i]);
+        high = Math.max(high, samples[i]);
+      }
+      context.moveTo(column + 0.5, yOf(channel, volts(high)));
+      context.lineTo(column + 0.5, yOf(channel, volts(low)) + 1);
+    }
+  }
+  context.stroke();
+}
+
+function drawTriggerMarks(record) {
+  const { width, height } = canvas;
+  const x = record.length > 1 ? (record.pre * width) / (record.length - 1) : 0;
+  context.fillStyle = '#ff8a3d';
+  context.beginPath();
+  context.moveTo(x - 8, 0);
+  context.lineTo(x + 8, 0);
+  context.lineTo(x, 12);
+  context.fill();
+  if (record.trigger_channel && record.trigger_level !== null) {
+    const channel = record.channels[record.trigger_channel - 1];
+    const y = Math.min(height - 1, Math.max(0, yOf(channel, record.trigger_level)));
+    context.fillStyle = COLORS[record.trigger_channel];
+    context.beginPath();
+    context.moveTo(width, y - 8);
+    context.lineTo(width, y + 8);
+    context.lineTo(width - 14, y);
+    context.fill();
+  }
+}
+
+function show(record) {
+  drawGraticule();
+  drawTrace(record, 0);
+  drawTrace(record, 1);
+  drawTriggerMarks(record);
+  const mark = document.getElementById('mark');
+  mark.textContent = record.mark;
+  mark.className = 'mark ' + (record.mark === 'Auto' ? 'auto' : 'trigd');
+  record.channels.forEach((channel, index) => {
+    const n = index + 1;
+    document.getElementById(`over${n}`).hidden = !(channel.recorded && channel.over_range);
+    document.getElementById(`scale${n}`).textContent = channel.recorded
+      ? `CH${n} ${si(channel.range / 4, 'V')}/div${channel.coupling === 'ac' ? ' ac' : ''}${channel.dc ? ' @ ' + si(channel.dc, 'V') : ''}`
+      : `CH${n} off`;
+    for (const name of ['min', 'max', 'pp', 'mean', 'rms', 'freq']) {
+      document.getElementById(`m${n}-${name}`).textContent = channel.recorded ? channel.text[name] : '';
+    }
+  });
+  document.getElementById('scalet').textContent = `${si(record.duration / DIVISIONS_X, 's')}/div, ${record.rate_text}, ${record.length} samples`;
+  document.getElementById('scaletrig').textContent = `trigger ${record.trigger}`;
+  document.getElementById('seq').textContent = `#${record.sequence}`;
+}
+
+function countArrival() {
+  const now = performance.now();
+  arrivals.push(now);
+  while (arrivals.length && arrivals[0] < now - 2000) arrivals.shift();
+  const span = arrivals.length > 1 ? (arrivals[arrivals.length - 1] - arrivals[0]) / 1000 : 0;
+  const rate = span > 0 ? (arrivals.length - 1) / span : 0;
+  document.getElementById('rps').textContent = `${rate.toFixed(1)} records/s`;
+  document.getElementById('rps').dataset.rate = rate.toFixed(2);
+}
+
+// Long polling: each answer brings the newest record after the one shown; drawing waits for
+// the next animation frame, so a slow frame skips records instead of queueing them.
+async function receive() {
+  let sequence = 0;
+  let pending = null;
+  for (;;) {
+    try {
+      const response = await fetch('api/record?after=' + sequence, { headers, cache: 'no-store' });
+      if (response.status === 204) continue;
+      if (!response.ok) throw new Error(await response.text());
+      const record = decode(await response.arrayBuffer());
+      sequence = record.sequence;
+      countArrival();
+      lastRecord = record;
+      if (!pending) {
+        pending = requestAnimationFrame(() => {
+          pending = null;
+          show(lastRecord);
+        });
+      }
+    } catch (error) {
+      report(error);
+      await new Promise((resolve) => setTimeout(resolve, 1000));
+    }
+  }
+}
+
+async function refreshState() {
+  try {
+    const response = await fetch('api/state', { headers, cache: 'no-store' });
+    if (response.ok) applyState(await response.json());
+  } catch (error) {
+    report(error);
+  }
+}
+
+wireControls();
+drawGraticule();
+refreshState();
+setInterval(refreshState, 2000);
+receive();

@@ -288,7 +288,7 @@ void TVMx16::EndHoldOffWhenDue() {
     // starts unarmed, so a signal already past the level does not fire at once.
     WriteUnparked(Io, comparator_shadow[1], comparator_shadow[2]);
     ComparatorsParked = false;
-    // Nor can a held force come sooner.
+    // No trigger came before the real settings, a held force included.
     TriggerNotBeforeUs = now;
   }
   if (ForcePending) {

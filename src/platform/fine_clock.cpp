@@ -14,7 +14,7 @@ constexpr std::uint64_t kNsPerUs = 1000;
 constexpr std::uint64_t kShortestSleepUs = 1000;
 
 // How late the system's sleep has woken lately, beyond what was asked: a wait sleeps only
-// while more than this is left, and yields for the rest. A late wake-up raises it at once; a
+// while more than this is left, and spins for the rest. A late wake-up raises it at once; a
 // timely one lowers it by an eighth, down to the system's least. 0: nothing seen yet.
 std::atomic<std::uint32_t> sleep_latency_us{0};
 

@@ -5,7 +5,6 @@
 #ifdef _WIN32
 #include "platform/win32/windows_api.h"
 #else
-#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -40,8 +39,8 @@ std::uint32_t CurrentThreadId() {
   return id;
 }
 
-// Claiming, releasing and taking over the owner are made one at a time (never by the calls of
-// the owner alone: a take-over is made by another thread). A spin, since they are rare and short.
+// Claiming, releasing and taking over the owner happen one at a time: a take-over comes from
+// another thread than the owner's. A spin lock, since they are rare and short.
 class OwnerLock {
  public:
   OwnerLock() {

@@ -32,10 +32,10 @@ void DelayMs(std::int32_t ms) {
   const auto wait = static_cast<std::uint32_t>(ms);
   // A counter that moves in steps (16 ms on Windows) may move on just after the first read:
   // its ticks alone would end the wait almost at once. The fine clock makes it last ms of
-  // real time, and nothing ends it sooner, so the processor is given back meanwhile. Up to a
-  // whole millisecond of the fine clock: where the two clocks share their source (Linux, the
-  // virtual clock) the wait then ends on a tick, as a wait on the counter alone does, and runs
-  // on the virtual clock repeat whatever its millisecond stood at.
+  // real time, and nothing ends it sooner, so the processor is given back meanwhile. Its end
+  // is rounded up to a whole millisecond of the fine clock: where the two clocks share their
+  // source (Linux, the virtual clock) the wait then ends on a tick, as a wait on the counter
+  // alone does, and runs on the virtual clock repeat whatever its millisecond stood at.
   const std::uint64_t end_us = start_us + std::uint64_t{wait} * kUsPerMs;
   platform::WaitFineUntilUs((end_us + kUsPerMs - 1) / kUsPerMs * kUsPerMs);
   // And ms on the tick counter, modulo 2^32 so that a wrap does not extend it.

@@ -73,15 +73,27 @@ void DisarmOwnerWatch() {
 bool OwnerEnded(std::uint32_t /*owner*/) {
   return owner_handle != nullptr && ::WaitForSingleObject(owner_handle, 0) == WAIT_OBJECT_0;
 }
+
+// Asking the handle at every call would cost a system call each; a thread with the ended
+// owner's id finds the timer and window gone, but its port access is the process's, and its
+// InitInstrument or ExitInstrument takes the instrument over.
+bool OwnerKnownEnded() {
+  return false;
+}
 #else
 // Set as the owner's thread ends (its thread-local watch is destroyed then), so that another
 // thread that the system gives the same id later is not taken for it.
 std::atomic<bool> owner_ended{false};
 
+// Not for the main thread, whose end is the process's: its thread-local objects go at exit,
+// before the host's own static objects, which may still call in.
 struct OwnerWatch {
   bool armed = false;
   ~OwnerWatch() {
-    if (armed && owner_thread.load() == CurrentThreadId()) owner_ended.store(true);
+    const std::uint32_t self = CurrentThreadId();
+    if (armed && owner_thread.load() == self && self != static_cast<std::uint32_t>(::getpid())) {
+      owner_ended.store(true);
+    }
   }
 };
 thread_local OwnerWatch owner_watch;
@@ -100,6 +112,12 @@ void DisarmOwnerWatch() {
 bool OwnerEnded(std::uint32_t owner) {
   if (owner_ended.load()) return true;
   return ::syscall(SYS_tgkill, ::getpid(), static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH;
+}
+
+// A thread that the system gave the ended owner's id is not the owner: its port access
+// (ioperm) is not granted, so it is refused until it takes the instrument over.
+bool OwnerKnownEnded() {
+  return owner_ended.load();
 }
 #endif
 
@@ -143,7 +161,7 @@ bool TakeOverFromEndedOwner() {
 
 bool OnOwnerThread() {
   const std::uint32_t owner = owner_thread.load();
-  return owner == 0 || owner == CurrentThreadId();
+  return owner == 0 || (owner == CurrentThreadId() && !OwnerKnownEnded());
 }
 
 LibraryCall::LibraryCall() noexcept : admitted_(OnOwnerThread()) {

@@ -239,6 +239,22 @@ TEST_F(MeasureTest, TheBoardsOwnOutputIsMeasuredAtTheFrequencySet) {
   EXPECT_THAT(run.out, ::testing::ContainsRegex(R"(ch1 .* 2\.000 kHz)"));
 }
 
+// A slow edge spends many samples near the mid level, where one LSB of converter noise crosses
+// it back and forth: the reading must not follow wherever that noise crossed last. Twenty
+// records of three periods each, as the panel shows them, all within 0.2 %.
+TEST_F(MeasureTest, ASlowSineReadsItsFrequencyThroughTheConvertersNoise) {
+  const CliRun run =
+      Run("measure --channels 2 --trigger ch2 --sim-ch2 sine:freq=300,amp=2 --range 2=8 -n 20");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const std::regex line(R"(ch2 .* (\d+\.\d) Hz)");
+  int readings = 0;
+  for (std::sregex_iterator it(run.out.begin(), run.out.end(), line), end; it != end; ++it) {
+    EXPECT_NEAR(std::stod((*it)[1]), 300.0, 0.6) << (*it)[0];
+    ++readings;
+  }
+  EXPECT_EQ(readings, 20);
+}
+
 // What a bench scope shows beside the trace: whether the record was triggered or forced after
 // the time-out, and which channel went beyond its range (so that its measurements are not the
 // signal's), alike in the terminal, the CSV and the SVG.

@@ -10,31 +10,52 @@ namespace {
 constexpr double kHysteresisFraction = 0.1;
 
 struct Crossing {
-  double time;  // in samples, interpolated between the two samples around the mid level
+  double time;  // in samples: where a line fitted through the edge passes the mid level
   bool rising;
 };
 
+// The instant an edge passes `mid`, from a least-squares line through the samples from the last
+// one beyond the old side of the band to the first one beyond the new side. One or two samples
+// at the mid level would put the instant wherever the converter's noise happens to cross it
+// last, up to several samples off on a slow edge; the line averages that noise away, and on a
+// fast edge (two samples) it is the plain interpolation between them.
+double EdgeInstant(std::span<const double> volts, std::size_t first, std::size_t last, double mid) {
+  const double count = static_cast<double>(last - first + 1);
+  double sum_k = 0.0, sum_v = 0.0;
+  for (std::size_t k = first; k <= last; ++k) {
+    sum_k += static_cast<double>(k);
+    sum_v += volts[k];
+  }
+  const double mean_k = sum_k / count;
+  const double mean_v = sum_v / count;
+  double covariance = 0.0, variance = 0.0;
+  for (std::size_t k = first; k <= last; ++k) {
+    const double dk = static_cast<double>(k) - mean_k;
+    covariance += dk * (volts[k] - mean_v);
+    variance += dk * dk;
+  }
+  const double slope = covariance / variance;  // variance > 0: last > first
+  const double lo = static_cast<double>(first);
+  const double hi = static_cast<double>(last);
+  if (slope == 0.0) return (lo + hi) / 2.0;
+  return std::clamp(mean_k + (mid - mean_v) / slope, lo, hi);
+}
+
 std::vector<Crossing> FindCrossings(std::span<const double> volts, double mid, double hysteresis) {
   std::vector<Crossing> crossings;
-  // The state only changes once the trace has gone beyond the hysteresis band, but the instant
-  // recorded is where it passed the mid level on the way.
-  int state = 0;  // -1 below the band, +1 above, 0 not yet known
-  std::size_t last_mid_side_change = 0;
+  // The state only changes once the trace has gone beyond the hysteresis band, so that noise on
+  // an edge counts once.
+  int state = 0;                // -1 below the band, +1 above, 0 not yet known
+  std::size_t last_beyond = 0;  // the last sample seen beyond the band on the `state` side
   for (std::size_t i = 0; i < volts.size(); ++i) {
     const double v = volts[i];
-    if (i > 0 && (volts[i - 1] - mid) * (v - mid) <= 0.0 && volts[i - 1] != v) {
-      last_mid_side_change = i;
-    }
     const int side = v > mid + hysteresis ? 1 : (v < mid - hysteresis ? -1 : 0);
-    if (side == 0 || side == state) continue;
-    if (state != 0 && last_mid_side_change > 0) {
-      const std::size_t k = last_mid_side_change;
-      const double a = volts[k - 1];
-      const double b = volts[k];
-      const double fraction = a == b ? 0.0 : (mid - a) / (b - a);
-      crossings.push_back({static_cast<double>(k - 1) + fraction, side > 0});
+    if (side == 0) continue;
+    if (side != state && state != 0) {
+      crossings.push_back({EdgeInstant(volts, last_beyond, i, mid), side > 0});
     }
     state = side;
+    last_beyond = i;
   }
   return crossings;
 }

@@ -109,6 +109,15 @@ TEST_F(ServeApiTest, SettingsComeBackAsTheBoardTookThem) {
   Set("rate=100k&length=1000&ch1.range=8&ch2.coupling=dc&trigger.timeout=100&trigger.slope=rising");
 }
 
+// The defaults of `measure` (a tenth of the record before the trigger), but for the live
+// view's time-out (docs/serve.md says why).
+TEST_F(ServeApiTest, TheDefaultsAreThoseOfMeasure) {
+  const std::string state = State();
+  EXPECT_EQ(NumberAfter(state, "pre_percent"), 10) << state;
+  EXPECT_EQ(NumberAfter(state, "post"), 900) << state;
+  EXPECT_EQ(NumberAfter(state, "timeout"), 100) << state;
+}
+
 TEST_F(ServeApiTest, RefusalsSayWhyAndKeepTheValueInForce) {
   struct Case {
     const char* query;
@@ -223,6 +232,26 @@ TEST_F(ServeApiTest, ARecordCarriesTheSamplesTheLibraryReads) {
   EXPECT_TRUE(std::regex_search(csv->body, std::regex(",1\\.(2[6-9]|3[0-4])")))
       << csv->body.substr(0, 600);
   Set("length=1000&ch1.range=8&ch2.range=8&trigger.source=ch1");
+}
+
+// A forced record whose trigger channel never went past the comparator's re-arm level names
+// the hysteresis that lets it trigger; one the signal re-arms carries nothing.
+TEST_F(ServeApiTest, AForcedRecordSaysWhenTheHysteresisKeptTheTriggerFromReArming) {
+  httplib::Client client = server_->Client();
+  const auto record_after = [&] {
+    const auto after = static_cast<std::uint64_t>(NumberAfter(State(), "sequence"));
+    const auto response = client.Get(("/api/record?after=" + std::to_string(after)).c_str());
+    return response && response->status == 200 ? Decode(response->body).header : std::string();
+  };
+  // Channel 1 sits at 1.3 V: falling through 1.25 V it would have to rise above 1.875 V first.
+  Set("trigger.source=ch1&trigger.slope=falling&trigger.level=1.25&trigger.timeout=20&run=run");
+  const std::string forced = record_after();
+  EXPECT_NE(forced.find("\"mark\":\"Auto\""), std::string::npos) << forced;
+  EXPECT_NE(forced.find("\"rearm\":\"ch1 re-arms only above"), std::string::npos) << forced;
+  EXPECT_NE(forced.find("(Hysteresis V) lets it trigger"), std::string::npos) << forced;
+  Set("trigger.source=none");
+  EXPECT_NE(record_after().find("\"rearm\":null"), std::string::npos);
+  Set("trigger.source=ch1&trigger.slope=rising&trigger.level=2.5&trigger.timeout=100");
 }
 
 TEST_F(ServeApiTest, RequestsFromElsewhereAreRefused) {

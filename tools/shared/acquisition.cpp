@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
+#include "ac_settling.h"
 #include "errors.h"
 #include "interrupt.h"
 #include "units.h"
@@ -170,7 +170,21 @@ CaptureStyle Acquisition::EffectiveStyle() const {
 void Acquisition::Configure() {
   SelectChannels();
   ApplyTimeBase();
-  for (int channel = 1; channel <= kChannelCount; ++channel) ApplyChannel(channel);
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    const auto ch = static_cast<std::uint8_t>(channel);
+    std::uint8_t was_ac = 0;
+    GetCoupling(ch, &was_ac);
+    const double was_range = Sensitivity(channel);
+    ApplyChannel(channel);
+    std::uint8_t ac = 0;
+    GetCoupling(ch, &ac);
+    const bool recorded = (options_.channel_mask & (1 << (channel - 1))) != 0;
+    if (recorded && ac != 0 && (was_ac == 0 || Sensitivity(channel) != was_range)) {
+      coupling_settling_seconds_ =
+          std::max(coupling_settling_seconds_,
+                   AcSettlingSeconds(Sensitivity(channel), RangeLimits().second));
+    }
+  }
   for (int channel : TriggerChannels()) trigger_levels_[channel - 1] = options_.trigger.level;
   ApplyTriggerSource(TriggerSourceFor(options_.trigger.source));
   CheckSetting(SetTriggerMode(options_.trigger.falling ? SlopeFalling : SlopeRising),
@@ -548,6 +562,12 @@ Record Acquisition::ReadBack() {
   if (!TriggerChannels().empty()) {
     record.trigger_channel = TriggerChannels().front();
     record.trigger_level = levels[*record.trigger_channel - 1];
+    record.trigger_falling = options_.trigger.falling;
+    double hysteresis = 0.0;
+    if (GetTriggerHys(static_cast<std::uint8_t>(*record.trigger_channel), &hysteresis) ==
+        StatusOk) {
+      record.trigger_hysteresis = hysteresis;
+    }
   }
   for (int channel = 1; channel <= kChannelCount; ++channel) {
     const bool recorded = (options_.channel_mask & (1 << (channel - 1))) != 0;
@@ -557,8 +577,27 @@ Record Acquisition::ReadBack() {
   return record;
 }
 
+void Acquisition::SettleCoupling() {
+  if (coupling_settling_seconds_ <= 0.0) return;
+  const double seconds = coupling_settling_seconds_;
+  coupling_settling_seconds_ = 0.0;
+  // Arming programs the front end, and with it the coupling relays; the record armed here is
+  // left to run and is never read.
+  CheckCall(ADC_Start(), "arming the board failed");
+  session_.Note("AC coupling settles for " + FormatDuration(seconds) + " (time constant " +
+                FormatDuration(kAcTimeConstantSeconds) + ")");
+  BoardTime time(session_.virtual_clock());
+  const std::uint32_t slice = session_.virtual_clock() ? kMaxVirtualPollMs : kMaxRealPollMs;
+  while (time.Elapsed() < seconds) {
+    if (Interrupted()) throw CliError(ExitCode::kInterrupted, "interrupted");
+    const double left_ms = (seconds - time.Elapsed()) * 1000.0;
+    time.Pump(static_cast<std::uint32_t>(std::clamp(std::ceil(left_ms), 1.0, 1.0 * slice)));
+  }
+}
+
 Record Acquisition::Capture() {
   if (!settled_) {
+    SettleCoupling();
     SettleAutomaticSettings();
     settled_ = true;
   }
@@ -583,6 +622,7 @@ void Acquisition::FollowRangeChanges() {
 
 void Acquisition::StartContinuous() {
   if (!settled_) {
+    SettleCoupling();
     SettleAutomaticSettings();
     settled_ = true;
   }
@@ -603,38 +643,6 @@ Record Acquisition::Latest() {
   Record record = ReadBack();
   FollowRangeChanges();
   return record;
-}
-
-// The virtual clock keeps no calendar: a record taken on it carries the clock's start as the
-// epoch, so that the same run writes the same bytes every time.
-constexpr const char* kVirtualClockTimestamp = "1970-01-01T00:00:00+0000";
-
-std::string RecordTimestamp(bool virtual_clock) {
-  if (virtual_clock) return kVirtualClockTimestamp;
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  return text;
-}
-
-ChannelRecord ReadBackChannel(int channel, bool recorded, const double* volts,
-                              const std::uint16_t* raw, std::size_t count) {
-  ChannelRecord trace;
-  const auto ch = static_cast<std::uint8_t>(channel);
-  trace.recorded = recorded;
-  GetSensitivity(ch, &trace.sensitivity);
-  std::uint8_t flag = 0;
-  if (GetAutoRanging(ch, &flag) == StatusOk) trace.auto_range = flag != 0;
-  if (GetCoupling(ch, &flag) == StatusOk) trace.ac_coupled = flag != 0;
-  GetDcLevel(ch, &trace.dc_level);
-  if (!recorded) return trace;
-  // The board reads the input less the DC level; the host shows the input.
-  trace.volts.assign(volts, volts + count);
-  for (double& v : trace.volts) v += trace.dc_level;
-  trace.raw.assign(raw, raw + count);
-  return trace;
 }
 
 }  // namespace vm316::host

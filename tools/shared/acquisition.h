@@ -73,6 +73,10 @@ class Acquisition {
   void ApplyTriggerLevels();
   void ApplyTimeout();
   void ApplyGenerator();
+  // An input switched to AC (or moved to another range while AC-coupled) shows its DC part
+  // until the coupling's capacitor has charged: the front end is programmed now and the host
+  // waits that out before any record counts.
+  void SettleCoupling();
   void SettleAutomaticSettings();
   void RunCapture();
   void CaptureBlocking();
@@ -89,6 +93,7 @@ class Acquisition {
   double achieved_rate_ = 0.0;
   std::optional<double> asked_rate_;
   bool settled_ = false;
+  double coupling_settling_seconds_ = 0.0;               // still to wait before the first record
   TriggerState trigger_state_ = TriggerState::kUnknown;  // of the last record taken
   // The trigger level in volts of each channel, as asked or as found; the sensitivity it was
   // set on.

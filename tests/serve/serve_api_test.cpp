@@ -109,6 +109,44 @@ TEST_F(ServeApiTest, SettingsComeBackAsTheBoardTookThem) {
   Set("rate=100k&length=1000&ch1.range=8&ch2.coupling=dc&trigger.timeout=100&trigger.slope=rising");
 }
 
+// The panel reads a value as `measure` reads the option: the same units, the same limits, the
+// same words; nothing outside what the board does is taken as its nearest value.
+TEST_F(ServeApiTest, ValuesFollowTheRulesOfTheCommandLine) {
+  struct Case {
+    const char* query;
+    const char* key;
+    bool accepted;
+    const char* says;  // in the value (accepted) or the note (refused)
+  };
+  const Case cases[] = {
+      {"length=10k", "length", true, "\"value\":\"10000 samples\""},
+      {"ch1.coupling=AC", "ch1.coupling", true, "\"value\":\"ac\""},
+      {"rate=30M", "rate", false, "the board samples at 0.61 Hz to 20 MHz"},
+      {"generator=250k", "generator", false, "100 Hz to 100 kHz, or off"},
+      {"ch1.range=-5", "ch1.range", false, "0.02 V to 80 V full scale"},
+      {"trigger.hysteresis=-1", "trigger.hysteresis", false, "at least 0 V"},
+      {"ch1.bogus=1", "ch1.bogus", false, "no such setting: \\\"ch1.bogus\\\" (run, ch1.on,"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    const std::string result = ResultFor(Set(c.query), c.key);
+    EXPECT_NE(result.find(c.accepted ? "\"accepted\":true" : "\"accepted\":false"),
+              std::string::npos)
+        << result;
+    EXPECT_NE(result.find(c.says), std::string::npos) << result;
+    if (!c.accepted && std::string(c.key) != "ch1.bogus") {
+      EXPECT_NE(result.find("\"status\":\"StatusInvalidValue\""), std::string::npos) << result;
+    }
+  }
+  // A post that names nothing is answered at once, saying what it lacks.
+  httplib::Client client = server_->Client();
+  const auto bare = client.Post("/api/settings", kPanel, "", "text/plain");
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->status, 400);
+  EXPECT_NE(bare->body.find("name the settings to change"), std::string::npos) << bare->body;
+  Set("length=1000&ch1.coupling=dc");
+}
+
 // The defaults of `measure` (a tenth of the record before the trigger), but for the live
 // view's time-out (docs/serve.md says why).
 TEST_F(ServeApiTest, TheDefaultsAreThoseOfMeasure) {
@@ -130,7 +168,7 @@ TEST_F(ServeApiTest, RefusalsSayWhyAndKeepTheValueInForce) {
       {"ch1.dc=100", "ch1.dc", "StatusInvalidValue", "within twice the range", "0 V"},
       {"length=40000", "length", "StatusInvalidValue", "at most 32760 samples", "1000 samples"},
       {"rate=fast", "rate", "", "a sample rate is a number of Hz", ""},
-      {"volume=11", "volume", "", "no such setting", ""},
+      {"volume=11", "volume", "", "no such setting: \\\"volume\\\"", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);

@@ -266,12 +266,9 @@ void PanelInstrument::TakeCommands() {
     }
     for (const auto& [asked_key, value] : command->changes) {
       const std::vector<std::string> keys = Keys();
+      // Refused by the settings' rules, naming the key and the keys there are.
       if (std::find(keys.begin(), keys.end(), asked_key) == keys.end()) {
-        SettingResult unknown;
-        unknown.key = asked_key;
-        unknown.asked = value;
-        unknown.note = "no such setting";
-        results.push_back(unknown);
+        results.push_back(ApplyOne(asked_key, value));
       }
     }
     // A record armed with other settings than those now in force is armed anew; one the

@@ -9,6 +9,7 @@
 #include "ac_settling.h"
 #include "errors.h"
 #include "interrupt.h"
+#include "settings.h"
 #include "units.h"
 #include "vm316.h"
 #include "vm316_host.h"
@@ -17,7 +18,6 @@ namespace vm316::host {
 namespace {
 
 constexpr double kLongCaptureSeconds = 1.0;
-constexpr int kSensitivityListSize = 20;  // the capability lists of the interface hold 20
 // The automatic settings settle in at most one record per range, and one more to confirm.
 constexpr int kMaxSettlingRecords = 14;
 constexpr std::uint32_t kWaitForeverMs = 0xFFFFFFFF;
@@ -112,25 +112,11 @@ void BoardTime::Pump(std::uint32_t milliseconds) {
 Acquisition::Acquisition(Session& session, const AcquisitionOptions& options)
     : session_(session), options_(options) {}
 
-std::pair<double, double> Acquisition::RangeLimits() const {
-  double ranges[kSensitivityListSize] = {};
-  GetAvailableSensitivities(ranges);
-  double smallest = 0.0;
-  double largest = 0.0;
-  for (const double range : ranges) {
-    if (range <= 0.0) continue;
-    smallest = smallest == 0.0 ? range : std::min(smallest, range);
-    largest = std::max(largest, range);
-  }
-  return {smallest, largest};
-}
-
 std::uint32_t SetGenerator(double frequency) {
   const std::string asked = frequency == 0.0 ? "off" : FormatFrequency(frequency, true);
-  const std::string limits = FormatFrequency(kMinGeneratorHz, true) + " to " +
-                             FormatFrequency(kMaxGeneratorHz, true) + ", or off";
-  if (frequency != 0.0 && !(frequency >= kMinGeneratorHz && frequency <= kMaxGeneratorHz)) {
-    CheckSetting(StatusInvalidValue, "the square-wave output", asked, limits);
+  const std::string limits = GeneratorLimits();
+  if (const std::optional<std::string> outside = GeneratorOutside(frequency)) {
+    CheckSetting(StatusInvalidValue, "the square-wave output", asked, *outside);
   }
   auto hz = static_cast<std::uint32_t>(std::lround(frequency));
   CheckSetting(SetSquareWaveGenFrequency(&hz), "the square-wave output", asked, limits);
@@ -247,14 +233,10 @@ void Acquisition::FitToTime() {
 
 void Acquisition::ApplyTimeBase() {
   FitToTime();
-  const double fastest = GetMaxSampleFrequencyF();
-  char slowest[16];
-  std::snprintf(slowest, sizeof slowest, "%.2f Hz", kMinSampleRate);
-  const std::string limits =
-      "the board samples at " + std::string(slowest) + " to " + FormatFrequency(fastest, true);
-  if (!(options_.rate >= kMinSampleRate * (1 - 1e-9) && options_.rate <= fastest * (1 + 1e-9))) {
+  const std::string limits = SampleRateLimits();
+  if (const std::optional<std::string> outside = SampleRateOutside(options_.rate)) {
     CheckSetting(StatusInvalidValue, "the sample rate", FormatFrequency(options_.rate, true),
-                 limits);
+                 *outside);
   }
   double rate = options_.rate;
   CheckSetting(SetSampleFrequencyF(&rate), "the sample rate", FormatFrequency(options_.rate, true),
@@ -306,12 +288,8 @@ void Acquisition::ApplyChannel(int channel) {
   CheckSetting(SetAutoRanging(ch, option.auto_range ? 1 : 0), "automatic ranging of " + name,
                option.auto_range ? "on" : "off");
   const double asked = option.range.value_or(kDefaultRangeVolts);
-  const auto [smallest, largest] = RangeLimits();
-  if (!(asked >= smallest * (1 - 1e-9) && asked <= largest * (1 + 1e-9))) {
-    // Nearest is fine within the table; beyond it the board would show another scale than
-    // the one asked for.
-    CheckSetting(StatusInvalidValue, "the range of " + name, FormatVolts(asked),
-                 FormatVolts(smallest) + " to " + FormatVolts(largest) + " full scale");
+  if (const std::optional<std::string> outside = RangeOutside(asked)) {
+    CheckSetting(StatusInvalidValue, "the range of " + name, FormatVolts(asked), *outside);
   }
   double range = asked;
   CheckSetting(SetSensitivity(ch, &range), "the range of " + name, FormatVolts(asked));

@@ -31,9 +31,6 @@ class BoardTime {
   double waited_ = 0.0;
 };
 
-// The slowest rate the board's divider chain reaches: 40 kHz / 65535.
-inline constexpr double kMinSampleRate = 40000.0 / 65535.0;
-
 // Sets the square-wave output (0: off) and returns the frequency obtained; a frequency
 // outside what the output makes is refused with its limits. Throws CliError.
 std::uint32_t SetGenerator(double frequency);
@@ -66,7 +63,6 @@ class Acquisition {
   void SelectChannels();
   void FitToTime();
   void ApplyTimeBase();
-  std::pair<double, double> RangeLimits() const;
   std::uint32_t PostSamples() const;
   void ApplyChannel(int channel);
   void ApplyTriggerSource(std::uint8_t source);

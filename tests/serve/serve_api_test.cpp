@@ -137,6 +137,11 @@ TEST_F(ServeApiTest, ValuesFollowTheRulesOfTheCommandLine) {
     if (!c.accepted && std::string(c.key) != "ch1.bogus") {
       EXPECT_NE(result.find("\"status\":\"StatusInvalidValue\""), std::string::npos) << result;
     }
+    if (std::string(c.key) == "rate" || std::string(c.key) == "ch1.range") {
+      EXPECT_NE(result.find(c.key[0] == 'r' ? "\"value\":\"100 kHz\"" : "\"value\":\"8 V\""),
+                std::string::npos)
+          << result;  // what stays in force
+    }
   }
   // A post that names nothing is answered at once, saying what it lacks.
   httplib::Client client = server_->Client();

@@ -94,6 +94,20 @@ TMeasureMode MeasureModeFor(int mask) {
   return kModes[mask & 3];
 }
 
+// What a setting the board's limits refused leaves in force, as its control shows it.
+std::string ValueInForce(const std::string& key) {
+  if (key == "rate") return FormatQuantityShort(GetSampleFrequencyF(), "Hz", 6);
+  if (key == "length") return std::to_string(GetRecordLength()) + " samples";
+  if (key == "generator") {
+    const std::int32_t hz = GetSquareWaveGenFrequency();
+    return hz == 0 ? "off" : FormatQuantityShort(hz, "Hz", 6);
+  }
+  if (key.size() > 4 && key.starts_with("ch") && key.ends_with(".range")) {
+    return Volts(Sensitivity(key[2] - '0'));
+  }
+  return {};
+}
+
 std::uint32_t PostFor(std::uint32_t length, double pre_percent) {
   const auto pre = static_cast<std::uint32_t>(std::lround(pre_percent * length / kPercent));
   return length - std::min(pre, length);
@@ -112,8 +126,9 @@ SettingResult PanelInstrument::ApplyOne(const std::string& key, const std::strin
   if (!read) {
     if (!refusal.outside_limits) return Malformed(result, refusal.why);
     // Outside what the board does: refused as the board refuses, before it would take the
-    // nearest value.
+    // nearest value; the panel shows what stays in force.
     TakeStatus(result, StatusInvalidValue, refusal.why);
+    result.value = ValueInForce(key);
     return result;
   }
   if (key == "run") return ApplyRun(result, *read);

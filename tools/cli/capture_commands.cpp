@@ -129,7 +129,6 @@ std::string CutToWidth(const std::string& line, int columns) {
     if ((c & 0xC0) != 0x80 && width++ == columns) break;
     out += line[i];
   }
-  // A continuation byte may have followed the last whole character.
   return out + "\x1b[0m";
 }
 

@@ -42,6 +42,12 @@ if(TARGET vm316_cli)
   install(TARGETS vm316_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
 
+# The hosts' shared rules for Python, beside the library they use.
+if(TARGET vm316_host_c)
+  set_target_properties(vm316_host_c PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS vm316_host_c LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT python)
+endif()
+
 # The Python package, pure Python, with a note of where the library lies relative to it.
 if(VM316_PYTHON)
   execute_process(COMMAND ${VM316_PYTHON} -c
@@ -61,6 +67,6 @@ LIBRARY_DIRECTORY = \"${VM316_PYTHON_TO_LIB}\"
 LIBRARY_NAME = \"libvm316.so.${PROJECT_VERSION_MAJOR}\"
 ")
 install(DIRECTORY python/vm316/ DESTINATION ${VM316_PYTHON_INSTALL_DIR}/vm316 COMPONENT python
-        FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+        FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/python/_installed.py
         DESTINATION ${VM316_PYTHON_INSTALL_DIR}/vm316 COMPONENT python)

@@ -28,11 +28,8 @@ def test_a_measurement_gives_volts_and_the_time_from_the_trigger(sim):
     assert len(time) == len(ch1) == len(ch2) == 5000
     assert time[1000] == 0.0 and time[0] == pytest.approx(-1e-3)
     assert np.diff(time) == pytest.approx(np.full(4999, 1e-6))
-    # Before the trigger the memory holds what the board recorded since it was armed, which
-    # here is shorter than the pre-trigger part: only the samples after it are compared.
-    after = time >= 0
-    assert (ch1[after].max() - ch1[after].min()) / 2 == pytest.approx(0.5, abs=0.05)
-    assert ch2[after].mean() == pytest.approx(-1.25, abs=0.05)
+    assert (ch1.max() - ch1.min()) / 2 == pytest.approx(0.5, abs=0.05)
+    assert ch2.mean() == pytest.approx(-1.25, abs=0.05)
 
 
 def test_settings_read_back_in_volts_hertz_and_seconds(sim):
@@ -63,10 +60,10 @@ def test_a_refused_value_raises_naming_the_status_and_changes_nothing(sim):
             scope.record_length = scope.max_record_length + 1
         assert scope.record_length == 1000
         with pytest.raises(vm316.InvalidChannelError) as failure:
-            vm316.Channel(3).range = 2
+            vm316.Channel(3, scope).range = 2
         assert failure.value.status == Status.INVALID_CHANNEL
         with pytest.raises(vm316.NotSupportedError):
-            scope.trigger_source = TriggerSource.CH3
+            scope.trigger_source = 2  # tsCh3: the board has two channels
         with pytest.raises(ValueError):
             scope.trigger_timeout = -1
 
@@ -75,7 +72,6 @@ def test_no_board_raises_no_hardware(sim, monkeypatch):
     monkeypatch.setenv("VM316_SIM_BASE", "0x300")
     with pytest.raises(vm316.NoHardwareError, match="InitInstrument: StatusNoHardware"):
         Instrument(0x378).open()
-    vm316.library().ExitInstrument()
 
 
 def test_the_raw_layer_answers_status_codes_and_fills_buffers(sim):

@@ -74,10 +74,14 @@ class CliTest : public ::testing::Test {
 
   // `environment` is a list of NAME=value words put before the command.
   CliRun Run(const std::string& arguments, const std::string& environment = "") {
+    return Capture("cd " + Quoted(work_) + " && env XDG_STATE_HOME=" + Quoted(state_home_) + " " +
+                   environment + " " + Quoted(VM316_CLI_PATH) + " " + arguments);
+  }
+
+  // Runs a shell command line with stderr to a file.
+  CliRun Capture(const std::string& command_line) {
     const fs::path err_file = root_ / "stderr.txt";
-    const std::string command =
-        "cd " + Quoted(work_) + " && env XDG_STATE_HOME=" + Quoted(state_home_) + " " +
-        environment + " " + Quoted(VM316_CLI_PATH) + " " + arguments + " 2>" + Quoted(err_file);
+    const std::string command = command_line + " 2>" + Quoted(err_file);
     CliRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -89,6 +93,16 @@ class CliTest : public ::testing::Test {
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.err = ReadFile(err_file);
     return run;
+  }
+
+  // Runs `arguments` on a pseudo-terminal of `columns` x `rows` (util-linux's script); `out`
+  // is what the terminal received.
+  CliRun RunOnTerminal(const std::string& arguments, int columns, int rows) {
+    const std::string inner = "stty cols " + std::to_string(columns) + " rows " +
+                              std::to_string(rows) + "; exec " + Quoted(VM316_CLI_PATH) + " " +
+                              arguments;
+    return Capture("cd " + Quoted(work_) + " && env XDG_STATE_HOME=" + Quoted(state_home_) +
+                   " LC_ALL=C script -qec \"" + inner + "\" /dev/null");
   }
 
   // Runs `arguments` in the background and sends SIGINT after `seconds`.

@@ -2,6 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <regex>
+#include <utility>
+
 #include "cli/cli_runner.h"
 
 namespace vm316::cli_testing {
@@ -71,11 +76,22 @@ TEST_F(CommandTest, CalibrationFilesStayOutOfTheWorkingDirectory) {
 
 TEST_F(CommandTest, CalDirChoosesWhereTheFilesLive) {
   const fs::path elsewhere = root_ / "bench-cal";
-  const CliRun run = Run("info -q --cal-dir " + Quoted(elsewhere));
+  const CliRun run = Run("measure -q --cal-dir " + Quoted(elsewhere));
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_TRUE(HasCalibrationFiles(elsewhere));
   EXPECT_FALSE(HasCalibrationFiles(StateDirectory()));
   EXPECT_TRUE(Entries(work_).empty());
+}
+
+TEST_F(CommandTest, InfoNeverCalibratesNorWritesTheFiles) {
+  const fs::path empty = root_ / "empty-cal";
+  fs::create_directories(empty);
+  const CliRun run = Run("info --cal-dir " + Quoted(empty));
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("board          answered"));
+  EXPECT_THAT(run.err, Not(HasSubstr("calibrat")));
+  EXPECT_THAT(run.out, HasSubstr("none yet: the next start calibrates"));
+  EXPECT_TRUE(Entries(empty).empty());
 }
 
 TEST_F(CommandTest, CalibrateReplacesTheFilesWhenItSucceeds) {
@@ -128,6 +144,49 @@ TEST_F(CommandTest, WatchRefreshesUntilItsFramesAreShown) {
           "--timeout 20ms");
   ASSERT_EQ(forced.exit_code, 0) << forced.err;
   EXPECT_THAT(forced.out, HasSubstr("frame 2 Auto (2 of 2 forced)"));
+}
+
+// The frames as a terminal shows them: each from the cursor's return home, its lines without
+// the escape sequences.
+std::vector<std::vector<std::string>> TerminalFrames(const std::string& screen) {
+  std::vector<std::vector<std::string>> frames;
+  const std::regex escape("\x1b\\[[0-9;?]*[A-Za-z]");
+  std::size_t at = screen.find("\x1b[H");
+  while (at != std::string::npos) {
+    const std::size_t next = screen.find("\x1b[H", at + 1);
+    const std::string text = std::regex_replace(screen.substr(at, next - at), escape, "");
+    std::vector<std::string> lines;
+    for (std::string line : Lines(text)) {
+      line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+      lines.push_back(line);
+    }
+    frames.push_back(lines);
+    at = next;
+  }
+  return frames;
+}
+
+TEST_F(CommandTest, WatchFitsTheTerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "util-linux's script gives the pseudo-terminal";
+  }
+  SeedCalibration();
+  for (const auto& [columns, rows] : {std::pair{80, 24}, std::pair{60, 18}}) {
+    const CliRun run = RunOnTerminal(
+        "watch -q --frames 2 --interval 10ms --post 1000 --sim-ch2 ground "
+        "--trigger ch2:rising:1 --timeout 20ms",
+        columns, rows);
+    const auto frames = TerminalFrames(run.out);
+    ASSERT_EQ(frames.size(), 2u) << run.out;
+    for (const std::vector<std::string>& frame : frames) {
+      EXPECT_LE(frame.size(), static_cast<std::size_t>(rows)) << columns << "x" << rows;
+      EXPECT_GE(frame.size(), static_cast<std::size_t>(rows - 2)) << "the plot takes the room";
+      for (const std::string& line : frame) {
+        EXPECT_LE(line.size(), static_cast<std::size_t>(columns)) << line;
+      }
+    }
+    EXPECT_THAT(frames.back().back(), HasSubstr("frame 2"));
+  }
 }
 
 // On real hardware the driver calibrates at the first bring-up of a day with whatever is on

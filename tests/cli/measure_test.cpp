@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <regex>
+#include <sstream>
 
 #include "cli/cli_runner.h"
 #include "cli/csv_file.h"
@@ -101,6 +102,17 @@ TEST_F(MeasureTest, VoltsAreInputVoltsWhateverTheDcLevel) {
   EXPECT_NEAR(Mean(ch1), 1.0, 0.01 + kStep08);
   EXPECT_NEAR(ch1[0], 1.2, 4 * kStep08);
   EXPECT_GT(ch1[20], ch1[0]);
+}
+
+TEST_F(MeasureTest, AcCouplingHasSettledBeforeTheRecord) {
+  // Switched to AC the coupling's capacitor starts empty: the whole 2 V of DC passes at first.
+  const CliRun run =
+      Run("measure -q --channels 1 --coupling 1=ac --sim-ch1 sine:freq=1k,amp=1,offset=2 "
+          "--range 1=2 --rate 1M --length 5000 -o ac.csv");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "ac.csv"));
+  EXPECT_EQ(csv.Setting("trigger_state"), "triggered");
+  EXPECT_NEAR(Mean(csv.Column(1)), 0.0, 2 * 2.0 / 128);
 }
 
 TEST_F(MeasureTest, RawCsvHoldsSampleCodes) {
@@ -295,6 +307,22 @@ TEST_P(MarkTest, TheRecordSaysHowItWasTriggeredAndWhatClipped) {
         << channel;
     EXPECT_EQ(svg.find(std::string("id=\"over-range-") + channel) != std::string::npos, clipped)
         << channel;
+    // The flag stands clear of every trace.
+    std::smatch flag;
+    if (!clipped ||
+        !std::regex_search(svg, flag,
+                           std::regex(std::string("id=\"over-range-") + channel +
+                                      "\"[\\s\\S]*?<text x=\"[0-9.]+\" y=\"([0-9.]+)\""))) {
+      continue;
+    }
+    const std::regex points(R"re(points="([^"]*)")re");
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), points);
+         it != std::sregex_iterator(); ++it) {
+      std::istringstream pairs((*it)[1].str());
+      for (std::string pair; pairs >> pair;) {
+        ASSERT_GT(std::stod(flag[1]), std::stod(pair.substr(pair.find(',') + 1))) << channel;
+      }
+    }
   }
 }
 
@@ -311,6 +339,29 @@ INSTANTIATE_TEST_SUITE_P(
         MarkCase{"--style blocking --sim-ch1 sine:freq=1k,amp=0.5 --range 1=0.8 --channels 1 "
                  "--post 1000",
                  "unknown", "not known", "none"}));
+
+// On the 0 / 5 V square the default hysteresis (10/128 of the 8 V range) asks a level near an
+// edge for an excursion the signal never makes: each record is forced, and says why.
+TEST_F(MeasureTest, AForcedRecordNamesTheHysteresisThatKeptTheTriggerFromReArming) {
+  const struct {
+    const char* trigger;
+    const char* says;
+  } cases[] = {{"ch1:rising:0.1", "ch1 re-arms only below -0.5 V"},
+               {"ch1:falling:4.6", "ch1 re-arms only above 5.25 V"}};
+  for (const auto& c : cases) {
+    const std::string arguments =
+        std::string("measure --channels 1 --timeout 50ms -o h.csv --trigger ") + c.trigger;
+    const CliRun run = Run(arguments);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(c.says));
+    EXPECT_THAT(run.err, HasSubstr("(--hysteresis) lets it trigger"));
+    const CliRun fixed = Run(arguments + " --hysteresis 50mV");
+    ASSERT_EQ(fixed.exit_code, 0) << fixed.err;
+    EXPECT_EQ(ParseCsv(ReadFile(work_ / "h.csv")).Setting("trigger_state"), "triggered")
+        << c.trigger;
+    EXPECT_THAT(fixed.err, Not(HasSubstr("re-arms")));
+  }
+}
 
 TEST_F(MeasureTest, ADashIsStandardOutputAndNoMetadataLeavesTheBareTable) {
   const CliRun svg = Run("measure -q --svg - --length 200 --post 200");
@@ -373,6 +424,9 @@ TEST_F(MeasureTest, SimulatedSignalsTakePrefixesAndUnitsToo) {
   // A quarter of the time high.
   const auto high_samples = std::count_if(ch1.begin(), ch1.end(), [](double v) { return v > 0; });
   EXPECT_NEAR(static_cast<double>(high_samples) / ch1.size(), 0.25, 0.02);
+  // The plain form the board is handed, as stderr echoes it, in the shortest digits.
+  EXPECT_THAT(Run("measure --length 100 --sim-ch1 sine:freq=100m,amp=1").err,
+              HasSubstr("(ch1 sine:freq=0.1,amp=1,"));
 }
 
 TEST_F(MeasureTest, MicroIsTheMicroSignWhereTheTerminalTakesUtf8) {

@@ -358,6 +358,10 @@ def main():
             "more 32760-sample records")
         if browser.evaluate("document.getElementById('m1-freq').textContent") != "1.000 kHz":
             fail("channel 1 does not read 1.000 kHz on the long record")
+        # 32760 samples at 100 kHz: 32.76 ms a division, off the 1-2-5 steps, is what it shows.
+        per_div = browser.evaluate("document.getElementById('tdiv').selectedOptions[0].textContent")
+        if per_div != "32.76 ms":
+            fail(f"Time/div shows {per_div!r} where 32.76 ms/div is in force")
         time.sleep(STREAM_SECONDS)
         rate_long = float(browser.evaluate("document.getElementById('rps').dataset.rate"))
 

@@ -109,6 +109,58 @@ TEST_F(ServeApiTest, SettingsComeBackAsTheBoardTookThem) {
   Set("rate=100k&length=1000&ch1.range=8&ch2.coupling=dc&trigger.timeout=100&trigger.slope=rising");
 }
 
+// The panel reads a value as `measure` reads the option: the same units, the same limits, the
+// same words; nothing outside what the board does is taken as its nearest value.
+TEST_F(ServeApiTest, ValuesFollowTheRulesOfTheCommandLine) {
+  struct Case {
+    const char* query;
+    const char* key;
+    bool accepted;
+    const char* says;  // in the value (accepted) or the note (refused)
+  };
+  const Case cases[] = {
+      {"length=10k", "length", true, "\"value\":\"10000 samples\""},
+      {"ch1.coupling=AC", "ch1.coupling", true, "\"value\":\"ac\""},
+      {"rate=30M", "rate", false, "the board samples at 0.61 Hz to 20 MHz"},
+      {"generator=250k", "generator", false, "100 Hz to 100 kHz, or off"},
+      {"ch1.range=-5", "ch1.range", false, "0.02 V to 80 V full scale"},
+      {"trigger.hysteresis=-1", "trigger.hysteresis", false, "at least 0 V"},
+      {"ch1.bogus=1", "ch1.bogus", false, "no such setting: \\\"ch1.bogus\\\" (run, ch1.on,"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    const std::string result = ResultFor(Set(c.query), c.key);
+    EXPECT_NE(result.find(c.accepted ? "\"accepted\":true" : "\"accepted\":false"),
+              std::string::npos)
+        << result;
+    EXPECT_NE(result.find(c.says), std::string::npos) << result;
+    if (!c.accepted && std::string(c.key) != "ch1.bogus") {
+      EXPECT_NE(result.find("\"status\":\"StatusInvalidValue\""), std::string::npos) << result;
+    }
+    if (std::string(c.key) == "rate" || std::string(c.key) == "ch1.range") {
+      EXPECT_NE(result.find(c.key[0] == 'r' ? "\"value\":\"100 kHz\"" : "\"value\":\"8 V\""),
+                std::string::npos)
+          << result;  // what stays in force
+    }
+  }
+  // A post that names nothing is answered at once, saying what it lacks.
+  httplib::Client client = server_->Client();
+  const auto bare = client.Post("/api/settings", kPanel, "", "text/plain");
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->status, 400);
+  EXPECT_NE(bare->body.find("name the settings to change"), std::string::npos) << bare->body;
+  Set("length=1000&ch1.coupling=dc");
+}
+
+// The defaults of `measure` (a tenth of the record before the trigger), but for the live
+// view's time-out (docs/serve.md says why).
+TEST_F(ServeApiTest, TheDefaultsAreThoseOfMeasure) {
+  const std::string state = State();
+  EXPECT_EQ(NumberAfter(state, "pre_percent"), 10) << state;
+  EXPECT_EQ(NumberAfter(state, "post"), 900) << state;
+  EXPECT_EQ(NumberAfter(state, "timeout"), 100) << state;
+}
+
 TEST_F(ServeApiTest, RefusalsSayWhyAndKeepTheValueInForce) {
   struct Case {
     const char* query;
@@ -121,7 +173,7 @@ TEST_F(ServeApiTest, RefusalsSayWhyAndKeepTheValueInForce) {
       {"ch1.dc=100", "ch1.dc", "StatusInvalidValue", "within twice the range", "0 V"},
       {"length=40000", "length", "StatusInvalidValue", "at most 32760 samples", "1000 samples"},
       {"rate=fast", "rate", "", "a sample rate is a number of Hz", ""},
-      {"volume=11", "volume", "", "no such setting", ""},
+      {"volume=11", "volume", "", "no such setting: \\\"volume\\\"", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);
@@ -223,6 +275,26 @@ TEST_F(ServeApiTest, ARecordCarriesTheSamplesTheLibraryReads) {
   EXPECT_TRUE(std::regex_search(csv->body, std::regex(",1\\.(2[6-9]|3[0-4])")))
       << csv->body.substr(0, 600);
   Set("length=1000&ch1.range=8&ch2.range=8&trigger.source=ch1");
+}
+
+// A forced record whose trigger channel never went past the comparator's re-arm level names
+// the hysteresis that lets it trigger; one the signal re-arms carries nothing.
+TEST_F(ServeApiTest, AForcedRecordSaysWhenTheHysteresisKeptTheTriggerFromReArming) {
+  httplib::Client client = server_->Client();
+  const auto record_after = [&] {
+    const auto after = static_cast<std::uint64_t>(NumberAfter(State(), "sequence"));
+    const auto response = client.Get(("/api/record?after=" + std::to_string(after)).c_str());
+    return response && response->status == 200 ? Decode(response->body).header : std::string();
+  };
+  // Channel 1 sits at 1.3 V: falling through 1.25 V it would have to rise above 1.875 V first.
+  Set("trigger.source=ch1&trigger.slope=falling&trigger.level=1.25&trigger.timeout=20&run=run");
+  const std::string forced = record_after();
+  EXPECT_NE(forced.find("\"mark\":\"Auto\""), std::string::npos) << forced;
+  EXPECT_NE(forced.find("\"rearm\":\"ch1 re-arms only above"), std::string::npos) << forced;
+  EXPECT_NE(forced.find("(Hysteresis V) lets it trigger"), std::string::npos) << forced;
+  Set("trigger.source=none");
+  EXPECT_NE(record_after().find("\"rearm\":null"), std::string::npos);
+  Set("trigger.source=ch1&trigger.slope=rising&trigger.level=2.5&trigger.timeout=100");
 }
 
 TEST_F(ServeApiTest, RequestsFromElsewhereAreRefused) {

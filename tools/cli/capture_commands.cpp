@@ -1,10 +1,18 @@
 // measure and watch: the subcommands that take records.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "commands.h"
 #include "shared/acquisition.h"
@@ -14,6 +22,7 @@
 #include "shared/session.h"
 #include "shared/svg_writer.h"
 #include "shared/terminal_plot.h"
+#include "shared/trigger_rearm.h"
 #include "shared/units.h"
 
 namespace vm316::cli {
@@ -68,42 +77,135 @@ void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) 
   }
 }
 
+// The terminal's size, as TIOCGWINSZ reports it; nothing when stdout is not a terminal.
+struct TerminalSize {
+  int columns = 0;
+  int rows = 0;
+};
+
+std::optional<TerminalSize> QueryTerminalSize() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    return std::nullopt;
+  }
+  return TerminalSize{size.ws_col, size.ws_row};
+}
+
+volatile std::sig_atomic_t g_resized = 0;
+
+void OnResize(int /*signal*/) {
+  g_resized = 1;
+}
+
+// The columns a line takes on the terminal: escape sequences take none, a UTF-8 character one.
+int DisplayWidth(std::string_view line) {
+  int width = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c == 0x1b) {
+      while (i + 1 < line.size() && !std::isalpha(static_cast<unsigned char>(line[i + 1]))) ++i;
+      ++i;
+    } else if ((c & 0xC0) != 0x80) {
+      ++width;
+    }
+  }
+  return width;
+}
+
+// The line cut to `columns`, escape sequences kept whole; the colours reset where it was cut.
+std::string CutToWidth(const std::string& line, int columns) {
+  if (DisplayWidth(line) <= columns) return line;
+  std::string out;
+  int width = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c == 0x1b) {
+      const std::size_t start = i;
+      while (i + 1 < line.size() && !std::isalpha(static_cast<unsigned char>(line[i + 1]))) ++i;
+      ++i;
+      out.append(line, start, i - start + 1);
+      continue;
+    }
+    if ((c & 0xC0) != 0x80 && width++ == columns) break;
+    out += line[i];
+  }
+  return out + "\x1b[0m";
+}
+
+// The plot's size that makes `frame_lines` lines of `frame_columns` columns, drawn with
+// `style`, fit the terminal; the sizes the user gave stay as they are.
+PlotStyle FitPlot(PlotStyle style, const WatchOptions& watch, const TerminalSize& terminal,
+                  int frame_columns, int frame_lines) {
+  if (!watch.width_given) {
+    style.width =
+        std::clamp(style.width - (frame_columns - terminal.columns), kMinPlotWidth, kMaxPlotWidth);
+  }
+  if (!watch.height_given) {
+    style.height =
+        std::clamp(style.height - (frame_lines - terminal.rows), kMinPlotHeight, kMaxPlotHeight);
+  }
+  return style;
+}
+
 // The terminal of `watch`: the cursor hidden while frames are drawn over each other, and back
-// however the run ends.
+// however the run ends. On a terminal each frame is cut to its size, so that nothing scrolls
+// the top away; a resize (SIGWINCH) clears the screen for the next frame.
 class LiveScreen {
  public:
   explicit LiveScreen(bool terminal) : terminal_(terminal) {
-    if (terminal_) std::cout << kHideCursor << kClearScreen;
+    if (!terminal_) return;
+    std::signal(SIGWINCH, OnResize);
+    std::cout << kHideCursor << kClearScreen;
   }
   ~LiveScreen() {
-    if (terminal_) std::cout << kShowCursor;
+    if (terminal_) {
+      std::signal(SIGWINCH, SIG_DFL);
+      std::cout << kShowCursor;
+    }
     std::cout.flush();
   }
   LiveScreen(const LiveScreen&) = delete;
   LiveScreen& operator=(const LiveScreen&) = delete;
 
-  void BeginFrame() {
-    if (terminal_) std::cout << kHome;
+  std::optional<TerminalSize> size() const {
+    return terminal_ ? QueryTerminalSize() : std::nullopt;
   }
-  // Each line clears what the frame before left to its right.
-  void Print(const std::string& text) {
+
+  void Show(const std::string& frame) {
     if (!terminal_) {
-      std::cout << text;
+      std::cout << frame << "\n";
+      std::cout.flush();
       return;
     }
-    for (const char c : text) {
-      if (c == '\n') std::cout << kClearToLineEnd;
-      std::cout << c;
+    const std::optional<TerminalSize> terminal = QueryTerminalSize();
+    std::cout << (g_resized != 0 ? kClearScreen : "") << kHome;
+    g_resized = 0;
+    std::istringstream lines(frame);
+    int row = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (terminal && row == terminal->rows) break;
+      // The last row of the terminal takes no newline: it would scroll the frame up.
+      if (row > 0) std::cout << kClearToLineEnd << "\n";
+      std::cout << (terminal ? CutToWidth(line, terminal->columns) : line);
+      ++row;
     }
-  }
-  void EndFrame() {
-    std::cout << (terminal_ ? kClearToEnd : "\n");
+    std::cout << kClearToLineEnd << kClearToEnd;
     std::cout.flush();
   }
 
  private:
   bool terminal_;
 };
+
+std::pair<int, int> ColumnsAndLines(const std::string& frame) {
+  int columns = 0;
+  int lines = 0;
+  std::istringstream in(frame);
+  for (std::string line; std::getline(in, line); ++lines) {
+    columns = std::max(columns, DisplayWidth(line));
+  }
+  return {columns, lines};
+}
 
 }  // namespace
 
@@ -134,7 +236,11 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
     const Record record = board.Capture();
     WriteFiles(record, outputs, index);
     if (record.trigger_state == TriggerState::kForced) {
-      session.Note("no trigger within the time-out: the record was forced (Auto)");
+      std::string note = "no trigger within the time-out: the record was forced (Auto)";
+      if (const std::optional<RearmShortfall> shortfall = FindRearmShortfall(record)) {
+        note += "; " + DescribeRearmShortfall(*shortfall, "--hysteresis");
+      }
+      session.Note(note);
     }
     if (file_on_stdout) continue;
     if (outputs.count == 1) {
@@ -174,13 +280,22 @@ int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisitio
     }
     ++frames;
     if (record.trigger_state == TriggerState::kForced) ++forced;
-    screen.BeginFrame();
-    screen.Print(RenderPlot(record, style) + "\n" +
-                 RenderStatistics(record, RecordStatistics(record)));
-    screen.Print("watch: " + FormatDuration(time.Elapsed()) + ", frame " + std::to_string(frames) +
-                 " " + TriggerStateMark(record.trigger_state) + " (" + std::to_string(forced) +
-                 " of " + std::to_string(frames) + " forced); Ctrl-C stops\n");
-    screen.EndFrame();
+    std::string status = "watch: " + FormatDuration(time.Elapsed()) + ", frame " +
+                         std::to_string(frames) + " " + TriggerStateMark(record.trigger_state) +
+                         " (" + std::to_string(forced) + " of " + std::to_string(frames) +
+                         " forced); Ctrl-C stops\n";
+    if (const std::optional<RearmShortfall> shortfall = FindRearmShortfall(record)) {
+      status += DescribeRearmShortfall(*shortfall, "--hysteresis") + "\n";
+    }
+    const std::string table = RenderStatistics(record, RecordStatistics(record));
+    PlotStyle fitted = style;
+    if (const std::optional<TerminalSize> terminal = screen.size()) {
+      // The plot and the table set the width; a long note under them is cut instead.
+      const std::string plot = RenderPlot(record, style) + "\n" + table;
+      fitted = FitPlot(style, watch, *terminal, ColumnsAndLines(plot).first,
+                       ColumnsAndLines(plot + status).second);
+    }
+    screen.Show(RenderPlot(record, fitted) + "\n" + table + status);
     if (watch.frames > 0 && frames >= watch.frames) break;
     const double until = frame_start + watch.interval_ms / 1000.0;
     while (time.Elapsed() < until && !Interrupted()) {

@@ -24,6 +24,9 @@ struct WatchOptions {
   double interval_ms = 200.0;
   int frames = 0;  // 0: until Ctrl-C
   host::PlotStyle plot;
+  // On a terminal a size not given follows the terminal's, as it is resized.
+  bool width_given = false;
+  bool height_given = false;
 };
 
 int RunInfo(const host::BackendOptions& backend, bool full_tables);

@@ -445,6 +445,8 @@ int main(int argc, char** argv) {
     if (watch->parsed()) {
       watch_options.plot.width = Count(watch_text.width);
       watch_options.plot.height = Count(watch_text.height);
+      watch_options.width_given = watch->count("--width") > 0;
+      watch_options.height_given = watch->count("--height") > 0;
       watch_options.interval_ms = *ParseDuration(interval, 1e-3) * 1e3;
       if (!frames.empty()) watch_options.frames = Count(frames);
       AcquisitionOptions acquisition = ToAcquisition(watch_text);

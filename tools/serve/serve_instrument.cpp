@@ -11,6 +11,7 @@
 #include "shared/interrupt.h"
 #include "shared/session.h"
 #include "shared/terminal_plot.h"
+#include "shared/trigger_rearm.h"
 #include "shared/units.h"
 #include "vm316.h"
 #include "vm316_host.h"
@@ -30,6 +31,7 @@ constexpr double kMaxPollMs = 20.0;
 constexpr int kPollsPerRecord = 50;
 constexpr std::size_t kHeaderAlignment = 4;
 constexpr auto kStartCheck = std::chrono::milliseconds(100);
+constexpr std::int64_t kPanelTimeoutMs = 100;
 
 std::string StatisticsJson(const TraceStatistics& s) {
   return "{\"min\":" + JsonNumber(s.min) + ",\"max\":" + JsonNumber(s.max) +
@@ -65,6 +67,13 @@ std::string WireForm(const PublishedRecord& published, std::string header) {
   return wire;
 }
 
+// Why a forced record was forced, when the hysteresis kept the trigger from re-arming; null
+// otherwise.
+std::string RearmJson(const Record& record) {
+  const std::optional<RearmShortfall> shortfall = FindRearmShortfall(record);
+  return shortfall ? JsonString(DescribeRearmShortfall(*shortfall, "Hysteresis V")) : "null";
+}
+
 std::string HeaderJson(const PublishedRecord& published) {
   const Record& record = published.record;
   std::string json = "{\"sequence\":" + std::to_string(published.sequence) +
@@ -74,6 +83,7 @@ std::string HeaderJson(const PublishedRecord& published) {
                      ",\"rate_text\":" + JsonString(FormatQuantityShort(record.sample_rate, "Hz")) +
                      ",\"duration\":" + JsonNumber(record.Duration()) +
                      ",\"mark\":" + JsonString(published.triggered ? "Trig'd" : "Auto") +
+                     ",\"rearm\":" + RearmJson(record) +
                      ",\"trigger\":" + JsonString(record.trigger) + ",\"trigger_channel\":" +
                      (record.trigger_channel ? std::to_string(*record.trigger_channel) : "null") +
                      ",\"trigger_level\":" + JsonNumber(record.trigger_level) +
@@ -164,13 +174,16 @@ void PanelInstrument::ThreadMain(std::promise<void> started) {
 }
 
 void PanelInstrument::ConfigureDefaults() {
-  // The demonstration of `measure`: both channels on the 8 V range, 10 ms at 100 kHz, the
-  // trigger on channel 1 rising through the middle of the board's own 0 V / 5 V output.
+  // The demonstration of `measure`: both channels on the 8 V range, 10 ms at 100 kHz, a tenth
+  // of it before the trigger, the trigger on channel 1 rising through the middle of the
+  // board's own 0 V / 5 V output. The time-out is a live view's, as a bench scope's Auto mode
+  // keeps its screen moving: a tenth of a second, where a one-shot `measure` waits a second
+  // for a slow trigger before it forces its one record.
   SettingChanges defaults = {{"ch1.on", "1"},
                              {"ch2.on", "1"},
                              {"rate", "100k"},
                              {"length", "1000"},
-                             {"pre", "0"},
+                             {"pre", std::to_string(kDefaultPrePercent)},
                              {"ch1.range", "8"},
                              {"ch2.range", "8"},
                              {"ch1.coupling", "dc"},
@@ -180,7 +193,7 @@ void PanelInstrument::ConfigureDefaults() {
                              {"trigger.source", "ch1"},
                              {"trigger.slope", "rising"},
                              {"trigger.level", "2.5"},
-                             {"trigger.timeout", "100"}};
+                             {"trigger.timeout", std::to_string(kPanelTimeoutMs)}};
   const bool wired = backend_.sim_ch1.starts_with("generator") ||
                      backend_.sim_ch2.starts_with("generator") ||
                      backend_.sim_ext.starts_with("generator");
@@ -253,12 +266,9 @@ void PanelInstrument::TakeCommands() {
     }
     for (const auto& [asked_key, value] : command->changes) {
       const std::vector<std::string> keys = Keys();
+      // Refused by the settings' rules, naming the key and the keys there are.
       if (std::find(keys.begin(), keys.end(), asked_key) == keys.end()) {
-        SettingResult unknown;
-        unknown.key = asked_key;
-        unknown.asked = value;
-        unknown.note = "no such setting";
-        results.push_back(unknown);
+        results.push_back(ApplyOne(asked_key, value));
       }
     }
     // A record armed with other settings than those now in force is armed anew; one the
@@ -449,6 +459,12 @@ Record PanelInstrument::ReadBackRecord(
   if (!trigger_channels.empty()) {
     record.trigger_channel = trigger_channels.front();
     record.trigger_level = levels[trigger_channels.front() - 1];
+    record.trigger_falling = settings_.trigger.falling;
+    double hysteresis = 0.0;
+    if (GetTriggerHys(static_cast<std::uint8_t>(*record.trigger_channel), &hysteresis) ==
+        StatusOk) {
+      record.trigger_hysteresis = hysteresis;
+    }
   }
   const int mask = ChannelMask();
   for (int channel = 1; channel <= kChannelCount; ++channel) {

@@ -24,6 +24,7 @@
 
 #include "shared/options.h"
 #include "shared/record.h"
+#include "shared/settings.h"
 #include "shared/statistics.h"
 
 namespace vm316::host {
@@ -129,21 +130,23 @@ class PanelInstrument {
 
   // Settings (serve_settings.cpp): one function per key; each calls the library and reads
   // back what it set.
+  // The text is read by the settings' one set of rules (shared/settings.h) before any of the
+  // Apply functions sees it: `result` comes with its key and the text asked for.
   SettingResult ApplyOne(const std::string& key, const std::string& value);
-  SettingResult ApplyRun(const std::string& value);
-  SettingResult ApplyChannelOn(int channel, const std::string& value);
-  SettingResult ApplyRate(const std::string& value);
-  SettingResult ApplyLength(const std::string& value);
-  SettingResult ApplyPre(const std::string& value);
-  SettingResult ApplyRange(int channel, const std::string& value);
-  SettingResult ApplyCoupling(int channel, const std::string& value);
-  SettingResult ApplyDcLevel(int channel, const std::string& value);
-  SettingResult ApplyTriggerSource(const std::string& value);
-  SettingResult ApplyTriggerSlope(const std::string& value);
-  SettingResult ApplyTriggerLevel(const std::string& value);
-  SettingResult ApplyHysteresis(const std::string& value);
-  SettingResult ApplyTimeout(const std::string& value);
-  SettingResult ApplyGenerator(const std::string& value);
+  SettingResult ApplyRun(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyChannelOn(SettingResult result, int channel, const host::SettingValue& value);
+  SettingResult ApplyRate(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyLength(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyPre(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyRange(SettingResult result, int channel, const host::SettingValue& value);
+  SettingResult ApplyCoupling(SettingResult result, int channel, const host::SettingValue& value);
+  SettingResult ApplyDcLevel(SettingResult result, int channel, const host::SettingValue& value);
+  SettingResult ApplyTriggerSource(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyTriggerSlope(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyTriggerLevel(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyHysteresis(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyTimeout(SettingResult result, const host::SettingValue& value);
+  SettingResult ApplyGenerator(SettingResult result, const host::SettingValue& value);
   // The trigger level is kept in volts at the input; the board keeps it as a code of the range
   // less the DC level, so it is set again when either moves. Returns a note when it was held
   // at the edge of the range.

@@ -1,9 +1,7 @@
 // The settings of the panel: each key of a change request calls the library's own setter, so
 // that the board's statuses decide what is accepted, and reads back what was set.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <limits>
 
 #include "serve_instrument.h"
 #include "serve_json.h"
@@ -75,22 +73,6 @@ void TakeStatus(SettingResult& result, std::uint16_t status, const std::string& 
   }
 }
 
-std::optional<bool> ParseOnOff(const std::string& text) {
-  if (text == "1" || text == "on" || text == "true") return true;
-  if (text == "0" || text == "off" || text == "false") return false;
-  return std::nullopt;
-}
-
-std::optional<std::uint32_t> ParseCount(const std::string& text) {
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-      value > std::numeric_limits<std::uint32_t>::max()) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
 double Sensitivity(int channel) {
   double volts = 0.0;
   GetSensitivity(static_cast<std::uint8_t>(channel), &volts);
@@ -112,6 +94,20 @@ TMeasureMode MeasureModeFor(int mask) {
   return kModes[mask & 3];
 }
 
+// What a setting the board's limits refused leaves in force, as its control shows it.
+std::string ValueInForce(const std::string& key) {
+  if (key == "rate") return FormatQuantityShort(GetSampleFrequencyF(), "Hz", 6);
+  if (key == "length") return std::to_string(GetRecordLength()) + " samples";
+  if (key == "generator") {
+    const std::int32_t hz = GetSquareWaveGenFrequency();
+    return hz == 0 ? "off" : FormatQuantityShort(hz, "Hz", 6);
+  }
+  if (key.size() > 4 && key.starts_with("ch") && key.ends_with(".range")) {
+    return Volts(Sensitivity(key[2] - '0'));
+  }
+  return {};
+}
+
 std::uint32_t PostFor(std::uint32_t length, double pre_percent) {
   const auto pre = static_cast<std::uint32_t>(std::lround(pre_percent * length / kPercent));
   return length - std::min(pre, length);
@@ -120,60 +116,43 @@ std::uint32_t PostFor(std::uint32_t length, double pre_percent) {
 }  // namespace
 
 std::vector<std::string> PanelInstrument::Keys() {
-  return {"run",
-          "ch1.on",
-          "ch2.on",
-          "rate",
-          "length",
-          "pre",
-          "ch1.range",
-          "ch1.coupling",
-          "ch1.dc",
-          "ch2.range",
-          "ch2.coupling",
-          "ch2.dc",
-          "trigger.source",
-          "trigger.slope",
-          "trigger.level",
-          "trigger.hysteresis",
-          "trigger.timeout",
-          "generator"};
+  return SettingKeys();
 }
 
 SettingResult PanelInstrument::ApplyOne(const std::string& key, const std::string& value) {
-  if (key == "run") return ApplyRun(value);
-  if (key == "rate") return ApplyRate(value);
-  if (key == "length") return ApplyLength(value);
-  if (key == "pre") return ApplyPre(value);
-  if (key == "trigger.source") return ApplyTriggerSource(value);
-  if (key == "trigger.slope") return ApplyTriggerSlope(value);
-  if (key == "trigger.level") return ApplyTriggerLevel(value);
-  if (key == "trigger.hysteresis") return ApplyHysteresis(value);
-  if (key == "trigger.timeout") return ApplyTimeout(value);
-  if (key == "generator") return ApplyGenerator(value);
-  for (int channel = 1; channel <= kChannelCount; ++channel) {
-    const std::string prefix = "ch" + std::to_string(channel) + ".";
-    if (!key.starts_with(prefix)) continue;
-    const std::string what = key.substr(prefix.size());
-    if (what == "on") return ApplyChannelOn(channel, value);
-    if (what == "range") return ApplyRange(channel, value);
-    if (what == "coupling") return ApplyCoupling(channel, value);
-    if (what == "dc") return ApplyDcLevel(channel, value);
+  SettingResult result = Begin(key, value);
+  SettingRefusal refusal;
+  const std::optional<SettingValue> read = ReadSetting(key, value, &refusal);
+  if (!read) {
+    if (!refusal.outside_limits) return Malformed(result, refusal.why);
+    // Outside what the board does: refused as the board refuses, before it would take the
+    // nearest value; the panel shows what stays in force.
+    TakeStatus(result, StatusInvalidValue, refusal.why);
+    result.value = ValueInForce(key);
+    return result;
   }
-  return Malformed(Begin(key, value), "no such setting");
+  if (key == "run") return ApplyRun(result, *read);
+  if (key == "rate") return ApplyRate(result, *read);
+  if (key == "length") return ApplyLength(result, *read);
+  if (key == "pre") return ApplyPre(result, *read);
+  if (key == "trigger.source") return ApplyTriggerSource(result, *read);
+  if (key == "trigger.slope") return ApplyTriggerSlope(result, *read);
+  if (key == "trigger.level") return ApplyTriggerLevel(result, *read);
+  if (key == "trigger.hysteresis") return ApplyHysteresis(result, *read);
+  if (key == "trigger.timeout") return ApplyTimeout(result, *read);
+  if (key == "generator") return ApplyGenerator(result, *read);
+  const int channel = key[2] - '0';  // "ch1." or "ch2.", as ReadSetting took it
+  const std::string what = key.substr(4);
+  if (what == "on") return ApplyChannelOn(result, channel, *read);
+  if (what == "range") return ApplyRange(result, channel, *read);
+  if (what == "coupling") return ApplyCoupling(result, channel, *read);
+  return ApplyDcLevel(result, channel, *read);
 }
 
-SettingResult PanelInstrument::ApplyRun(const std::string& value) {
-  SettingResult result = Begin("run", value);
-  if (value == "run") {
-    settings_.mode = RunMode::kRun;
-  } else if (value == "stop") {
-    settings_.mode = RunMode::kStop;
-  } else if (value == "single") {
-    settings_.mode = RunMode::kSingle;
-  } else {
-    return Malformed(result, "run, stop or single");
-  }
+SettingResult PanelInstrument::ApplyRun(SettingResult result, const SettingValue& value) {
+  settings_.mode = value.word == "stop"     ? RunMode::kStop
+                   : value.word == "single" ? RunMode::kSingle
+                                            : RunMode::kRun;
   if (settings_.mode != RunMode::kStop) {
     std::lock_guard lock(mutex_);
     error_.clear();
@@ -199,12 +178,10 @@ int PanelInstrument::ChannelMask() const {
   }
 }
 
-SettingResult PanelInstrument::ApplyChannelOn(int channel, const std::string& value) {
-  SettingResult result = Begin("ch" + std::to_string(channel) + ".on", value);
-  const std::optional<bool> on = ParseOnOff(value);
-  if (!on) return Malformed(result, "on or off");
+SettingResult PanelInstrument::ApplyChannelOn(SettingResult result, int channel,
+                                              const SettingValue& value) {
   const int bit = 1 << (channel - 1);
-  const int mask = *on ? (ChannelMask() | bit) : (ChannelMask() & ~bit);
+  const int mask = value.word == "on" ? (ChannelMask() | bit) : (ChannelMask() & ~bit);
   // The board keeps recording only channel 1 after bring-up until the measure mode changes;
   // passing through mNone makes the mode asked for take effect whatever it did before.
   SetMeasureMode(mNone);
@@ -213,15 +190,10 @@ SettingResult PanelInstrument::ApplyChannelOn(int channel, const std::string& va
   return result;
 }
 
-SettingResult PanelInstrument::ApplyRate(const std::string& value) {
-  SettingResult result = Begin("rate", value);
-  std::string why;
-  const std::optional<double> asked = ParseRate(value, &why);
-  if (!asked) return Malformed(result, why);
+SettingResult PanelInstrument::ApplyRate(SettingResult result, const SettingValue& value) {
+  const std::optional<double> asked = value.number;
   double rate = *asked;
-  TakeStatus(
-      result, SetSampleFrequencyF(&rate),
-      "the board samples at 0.61 Hz to " + FormatQuantityShort(GetMaxSampleFrequencyF(), "Hz"));
+  TakeStatus(result, SetSampleFrequencyF(&rate), SampleRateLimits());
   const double in_force = GetSampleFrequencyF();
   result.value = FormatQuantityShort(in_force, "Hz", 6);
   if (result.accepted && std::fabs(in_force - *asked) > kSameRateTolerance * *asked) {
@@ -235,14 +207,8 @@ SettingResult PanelInstrument::ApplyRate(const std::string& value) {
   return result;
 }
 
-SettingResult PanelInstrument::ApplyLength(const std::string& value) {
-  SettingResult result = Begin("length", value);
-  const std::optional<std::uint32_t> length = ParseCount(value);
-  if (!length) return Malformed(result, "a whole number of samples");
-  if (*length < kMinRecordLength) {
-    return Malformed(result,
-                     "a record needs at least " + std::to_string(kMinRecordLength) + " samples");
-  }
+SettingResult PanelInstrument::ApplyLength(SettingResult result, const SettingValue& value) {
+  const std::optional<std::uint32_t> length = static_cast<std::uint32_t>(value.number);
   TakeStatus(result, SetRecordLength(*length),
              "at most " + std::to_string(GetMaxRecordLength()) + " samples");
   if (result.accepted) SetPostSamples(PostFor(*length, settings_.pre_percent));
@@ -250,12 +216,8 @@ SettingResult PanelInstrument::ApplyLength(const std::string& value) {
   return result;
 }
 
-SettingResult PanelInstrument::ApplyPre(const std::string& value) {
-  SettingResult result = Begin("pre", value);
-  const std::optional<double> percent = ParseQuantity(value, "%");
-  if (!percent || *percent < 0.0 || *percent > kPercent) {
-    return Malformed(result, "a share of the record from 0 to 100 %");
-  }
+SettingResult PanelInstrument::ApplyPre(SettingResult result, const SettingValue& value) {
+  const std::optional<double> percent = value.number;
   const auto length = static_cast<std::uint32_t>(std::max(0, GetRecordLength()));
   TakeStatus(result, SetPostSamples(PostFor(length, *percent)),
              "at most the record length, " + std::to_string(length));
@@ -265,16 +227,14 @@ SettingResult PanelInstrument::ApplyPre(const std::string& value) {
   return result;
 }
 
-SettingResult PanelInstrument::ApplyRange(int channel, const std::string& value) {
-  SettingResult result = Begin("ch" + std::to_string(channel) + ".range", value);
+SettingResult PanelInstrument::ApplyRange(SettingResult result, int channel,
+                                          const SettingValue& value) {
   const auto ch = static_cast<std::uint8_t>(channel);
-  if (value == "auto") {
+  if (value.automatic) {
     TakeStatus(result, SetAutoRanging(ch, 1));
     result.value = "auto, now " + Volts(Sensitivity(channel));
   } else {
-    std::string why;
-    const std::optional<double> asked = ParseVolts(value, &why);
-    if (!asked) return Malformed(result, why);
+    const std::optional<double> asked = value.number;
     TakeStatus(result, SetAutoRanging(ch, 0));
     double range = *asked;
     if (result.accepted) TakeStatus(result, SetSensitivity(ch, &range));
@@ -289,22 +249,19 @@ SettingResult PanelInstrument::ApplyRange(int channel, const std::string& value)
   return result;
 }
 
-SettingResult PanelInstrument::ApplyCoupling(int channel, const std::string& value) {
-  SettingResult result = Begin("ch" + std::to_string(channel) + ".coupling", value);
-  if (value != "ac" && value != "dc") return Malformed(result, "ac or dc");
+SettingResult PanelInstrument::ApplyCoupling(SettingResult result, int channel,
+                                             const SettingValue& value) {
   const auto ch = static_cast<std::uint8_t>(channel);
-  TakeStatus(result, SetCoupling(ch, value == "ac" ? 1 : 0));
+  TakeStatus(result, SetCoupling(ch, value.word == "ac" ? 1 : 0));
   std::uint8_t coupling = 0;
   GetCoupling(ch, &coupling);
   result.value = coupling != 0 ? "ac" : "dc";
   return result;
 }
 
-SettingResult PanelInstrument::ApplyDcLevel(int channel, const std::string& value) {
-  SettingResult result = Begin("ch" + std::to_string(channel) + ".dc", value);
-  std::string why;
-  const std::optional<double> volts = ParseVolts(value, &why);
-  if (!volts) return Malformed(result, why);
+SettingResult PanelInstrument::ApplyDcLevel(SettingResult result, int channel,
+                                            const SettingValue& value) {
+  const std::optional<double> volts = value.number;
   const double range = Sensitivity(channel);
   TakeStatus(result, SetDcLevel(static_cast<std::uint8_t>(channel), *volts),
              "within twice the range: " + FormatVolts(-2 * range) + " to " +
@@ -335,13 +292,11 @@ std::string PanelInstrument::FollowTriggerLevel() {
   return note;
 }
 
-SettingResult PanelInstrument::ApplyTriggerSource(const std::string& value) {
-  SettingResult result = Begin("trigger.source", value);
-  const SourceName* found = nullptr;
+SettingResult PanelInstrument::ApplyTriggerSource(SettingResult result, const SettingValue& value) {
+  const SourceName* found = &kSources[0];
   for (const SourceName& entry : kSources) {
-    if (value == entry.name) found = &entry;
+    if (value.word == entry.name) found = &entry;
   }
-  if (found == nullptr) return Malformed(result, "ch1, ch2, ext, and, or or none");
   TakeStatus(result, SetTriggerSource(found->source));
   if (result.accepted) {
     settings_.trigger.source = found->option;
@@ -351,25 +306,22 @@ SettingResult PanelInstrument::ApplyTriggerSource(const std::string& value) {
   return result;
 }
 
-SettingResult PanelInstrument::ApplyTriggerSlope(const std::string& value) {
-  SettingResult result = Begin("trigger.slope", value);
-  if (value != "rising" && value != "falling") return Malformed(result, "rising or falling");
-  const bool falling = value == "falling";
+SettingResult PanelInstrument::ApplyTriggerSlope(SettingResult result, const SettingValue& value) {
+  const bool falling = value.word == "falling";
   TakeStatus(result, SetTriggerMode(falling ? SlopeFalling : SlopeRising));
   if (result.accepted) settings_.trigger.falling = falling;
   result.value = settings_.trigger.falling ? "falling" : "rising";
   return result;
 }
 
-SettingResult PanelInstrument::ApplyTriggerLevel(const std::string& value) {
-  SettingResult result = Begin("trigger.level", value);
+SettingResult PanelInstrument::ApplyTriggerLevel(SettingResult result, const SettingValue& value) {
   const std::vector<int> channels = TriggerChannels();
   if (channels.empty()) {
     return Malformed(result, std::string("the ") + SourceText(settings_.trigger.source) +
                                  " trigger takes no level");
   }
   std::optional<double> level;
-  if (value == "auto") {
+  if (value.automatic) {
     // Half way between the extremes of the trigger channel in the last record.
     const std::shared_ptr<const PublishedRecord> last = Latest();
     const int channel = channels.front();
@@ -379,9 +331,7 @@ SettingResult PanelInstrument::ApplyTriggerLevel(const std::string& value) {
     const TraceStatistics& stats = last->stats[channel - 1];
     level = (stats.min + stats.max) / 2.0;
   } else {
-    std::string why;
-    level = ParseVolts(value, &why);
-    if (!level) return Malformed(result, why);
+    level = value.number;
   }
   for (const int channel : channels) {
     const double range = Sensitivity(channel);
@@ -402,16 +352,13 @@ SettingResult PanelInstrument::ApplyTriggerLevel(const std::string& value) {
   return result;
 }
 
-SettingResult PanelInstrument::ApplyHysteresis(const std::string& value) {
-  SettingResult result = Begin("trigger.hysteresis", value);
+SettingResult PanelInstrument::ApplyHysteresis(SettingResult result, const SettingValue& value) {
   const std::vector<int> channels = TriggerChannels();
   if (channels.empty()) {
     return Malformed(result, std::string("the ") + SourceText(settings_.trigger.source) +
                                  " trigger takes no hysteresis");
   }
-  std::string why;
-  const std::optional<double> volts = ParseVolts(value, &why);
-  if (!volts) return Malformed(result, why);
+  const std::optional<double> volts = value.number;
   for (const int channel : channels) {
     const double range = Sensitivity(channel);
     const char* rule = settings_.trigger.falling ? "level + hysteresis must stay within +"
@@ -426,11 +373,9 @@ SettingResult PanelInstrument::ApplyHysteresis(const std::string& value) {
   return result;
 }
 
-SettingResult PanelInstrument::ApplyTimeout(const std::string& value) {
-  SettingResult result = Begin("trigger.timeout", value);
-  std::string why;
-  const std::optional<std::int64_t> milliseconds = ParseTimeout(value, &why);
-  if (!milliseconds) return Malformed(result, why);
+SettingResult PanelInstrument::ApplyTimeout(SettingResult result, const SettingValue& value) {
+  const std::optional<std::int64_t> milliseconds =
+      value.none ? kNoTimeout : static_cast<std::int64_t>(value.number);
   const std::uint32_t board_value =
       *milliseconds == kNoTimeout ? kWaitForeverMs : static_cast<std::uint32_t>(*milliseconds);
   TakeStatus(result, SetTriggerTimeOut(board_value));
@@ -440,13 +385,10 @@ SettingResult PanelInstrument::ApplyTimeout(const std::string& value) {
   return result;
 }
 
-SettingResult PanelInstrument::ApplyGenerator(const std::string& value) {
-  SettingResult result = Begin("generator", value);
-  std::string why;
-  const std::optional<double> asked = ParseGeneratorFrequency(value, &why);
-  if (!asked || *asked > kWaitForeverMs) return Malformed(result, why);
+SettingResult PanelInstrument::ApplyGenerator(SettingResult result, const SettingValue& value) {
+  const std::optional<double> asked = value.number;
   std::uint32_t hz = static_cast<std::uint32_t>(std::lround(*asked));
-  TakeStatus(result, SetSquareWaveGenFrequency(&hz), "100 Hz to 100 kHz, or off");
+  TakeStatus(result, SetSquareWaveGenFrequency(&hz), GeneratorLimits());
   const std::int32_t in_force = GetSquareWaveGenFrequency();
   result.value = in_force == 0 ? "off" : FormatQuantityShort(in_force, "Hz", 6);
   if (result.accepted && std::fabs(in_force - *asked) > 0.5) {

@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
+#include "ac_settling.h"
 #include "errors.h"
 #include "interrupt.h"
+#include "settings.h"
 #include "units.h"
 #include "vm316.h"
 #include "vm316_host.h"
@@ -17,7 +18,6 @@ namespace vm316::host {
 namespace {
 
 constexpr double kLongCaptureSeconds = 1.0;
-constexpr int kSensitivityListSize = 20;  // the capability lists of the interface hold 20
 // The automatic settings settle in at most one record per range, and one more to confirm.
 constexpr int kMaxSettlingRecords = 14;
 constexpr std::uint32_t kWaitForeverMs = 0xFFFFFFFF;
@@ -112,25 +112,11 @@ void BoardTime::Pump(std::uint32_t milliseconds) {
 Acquisition::Acquisition(Session& session, const AcquisitionOptions& options)
     : session_(session), options_(options) {}
 
-std::pair<double, double> Acquisition::RangeLimits() const {
-  double ranges[kSensitivityListSize] = {};
-  GetAvailableSensitivities(ranges);
-  double smallest = 0.0;
-  double largest = 0.0;
-  for (const double range : ranges) {
-    if (range <= 0.0) continue;
-    smallest = smallest == 0.0 ? range : std::min(smallest, range);
-    largest = std::max(largest, range);
-  }
-  return {smallest, largest};
-}
-
 std::uint32_t SetGenerator(double frequency) {
   const std::string asked = frequency == 0.0 ? "off" : FormatFrequency(frequency, true);
-  const std::string limits = FormatFrequency(kMinGeneratorHz, true) + " to " +
-                             FormatFrequency(kMaxGeneratorHz, true) + ", or off";
-  if (frequency != 0.0 && !(frequency >= kMinGeneratorHz && frequency <= kMaxGeneratorHz)) {
-    CheckSetting(StatusInvalidValue, "the square-wave output", asked, limits);
+  const std::string limits = GeneratorLimits();
+  if (const std::optional<std::string> outside = GeneratorOutside(frequency)) {
+    CheckSetting(StatusInvalidValue, "the square-wave output", asked, *outside);
   }
   auto hz = static_cast<std::uint32_t>(std::lround(frequency));
   CheckSetting(SetSquareWaveGenFrequency(&hz), "the square-wave output", asked, limits);
@@ -170,7 +156,21 @@ CaptureStyle Acquisition::EffectiveStyle() const {
 void Acquisition::Configure() {
   SelectChannels();
   ApplyTimeBase();
-  for (int channel = 1; channel <= kChannelCount; ++channel) ApplyChannel(channel);
+  for (int channel = 1; channel <= kChannelCount; ++channel) {
+    const auto ch = static_cast<std::uint8_t>(channel);
+    std::uint8_t was_ac = 0;
+    GetCoupling(ch, &was_ac);
+    const double was_range = Sensitivity(channel);
+    ApplyChannel(channel);
+    std::uint8_t ac = 0;
+    GetCoupling(ch, &ac);
+    const bool recorded = (options_.channel_mask & (1 << (channel - 1))) != 0;
+    if (recorded && ac != 0 && (was_ac == 0 || Sensitivity(channel) != was_range)) {
+      coupling_settling_seconds_ =
+          std::max(coupling_settling_seconds_,
+                   AcSettlingSeconds(Sensitivity(channel), RangeLimits().second));
+    }
+  }
   for (int channel : TriggerChannels()) trigger_levels_[channel - 1] = options_.trigger.level;
   ApplyTriggerSource(TriggerSourceFor(options_.trigger.source));
   CheckSetting(SetTriggerMode(options_.trigger.falling ? SlopeFalling : SlopeRising),
@@ -233,14 +233,10 @@ void Acquisition::FitToTime() {
 
 void Acquisition::ApplyTimeBase() {
   FitToTime();
-  const double fastest = GetMaxSampleFrequencyF();
-  char slowest[16];
-  std::snprintf(slowest, sizeof slowest, "%.2f Hz", kMinSampleRate);
-  const std::string limits =
-      "the board samples at " + std::string(slowest) + " to " + FormatFrequency(fastest, true);
-  if (!(options_.rate >= kMinSampleRate * (1 - 1e-9) && options_.rate <= fastest * (1 + 1e-9))) {
+  const std::string limits = SampleRateLimits();
+  if (const std::optional<std::string> outside = SampleRateOutside(options_.rate)) {
     CheckSetting(StatusInvalidValue, "the sample rate", FormatFrequency(options_.rate, true),
-                 limits);
+                 *outside);
   }
   double rate = options_.rate;
   CheckSetting(SetSampleFrequencyF(&rate), "the sample rate", FormatFrequency(options_.rate, true),
@@ -292,12 +288,8 @@ void Acquisition::ApplyChannel(int channel) {
   CheckSetting(SetAutoRanging(ch, option.auto_range ? 1 : 0), "automatic ranging of " + name,
                option.auto_range ? "on" : "off");
   const double asked = option.range.value_or(kDefaultRangeVolts);
-  const auto [smallest, largest] = RangeLimits();
-  if (!(asked >= smallest * (1 - 1e-9) && asked <= largest * (1 + 1e-9))) {
-    // Nearest is fine within the table; beyond it the board would show another scale than
-    // the one asked for.
-    CheckSetting(StatusInvalidValue, "the range of " + name, FormatVolts(asked),
-                 FormatVolts(smallest) + " to " + FormatVolts(largest) + " full scale");
+  if (const std::optional<std::string> outside = RangeOutside(asked)) {
+    CheckSetting(StatusInvalidValue, "the range of " + name, FormatVolts(asked), *outside);
   }
   double range = asked;
   CheckSetting(SetSensitivity(ch, &range), "the range of " + name, FormatVolts(asked));
@@ -548,6 +540,12 @@ Record Acquisition::ReadBack() {
   if (!TriggerChannels().empty()) {
     record.trigger_channel = TriggerChannels().front();
     record.trigger_level = levels[*record.trigger_channel - 1];
+    record.trigger_falling = options_.trigger.falling;
+    double hysteresis = 0.0;
+    if (GetTriggerHys(static_cast<std::uint8_t>(*record.trigger_channel), &hysteresis) ==
+        StatusOk) {
+      record.trigger_hysteresis = hysteresis;
+    }
   }
   for (int channel = 1; channel <= kChannelCount; ++channel) {
     const bool recorded = (options_.channel_mask & (1 << (channel - 1))) != 0;
@@ -557,8 +555,27 @@ Record Acquisition::ReadBack() {
   return record;
 }
 
+void Acquisition::SettleCoupling() {
+  if (coupling_settling_seconds_ <= 0.0) return;
+  const double seconds = coupling_settling_seconds_;
+  coupling_settling_seconds_ = 0.0;
+  // Arming programs the front end, and with it the coupling relays; the record armed here is
+  // left to run and is never read.
+  CheckCall(ADC_Start(), "arming the board failed");
+  session_.Note("AC coupling settles for " + FormatDuration(seconds) + " (time constant " +
+                FormatDuration(kAcTimeConstantSeconds) + ")");
+  BoardTime time(session_.virtual_clock());
+  const std::uint32_t slice = session_.virtual_clock() ? kMaxVirtualPollMs : kMaxRealPollMs;
+  while (time.Elapsed() < seconds) {
+    if (Interrupted()) throw CliError(ExitCode::kInterrupted, "interrupted");
+    const double left_ms = (seconds - time.Elapsed()) * 1000.0;
+    time.Pump(static_cast<std::uint32_t>(std::clamp(std::ceil(left_ms), 1.0, 1.0 * slice)));
+  }
+}
+
 Record Acquisition::Capture() {
   if (!settled_) {
+    SettleCoupling();
     SettleAutomaticSettings();
     settled_ = true;
   }
@@ -583,6 +600,7 @@ void Acquisition::FollowRangeChanges() {
 
 void Acquisition::StartContinuous() {
   if (!settled_) {
+    SettleCoupling();
     SettleAutomaticSettings();
     settled_ = true;
   }
@@ -603,38 +621,6 @@ Record Acquisition::Latest() {
   Record record = ReadBack();
   FollowRangeChanges();
   return record;
-}
-
-// The virtual clock keeps no calendar: a record taken on it carries the clock's start as the
-// epoch, so that the same run writes the same bytes every time.
-constexpr const char* kVirtualClockTimestamp = "1970-01-01T00:00:00+0000";
-
-std::string RecordTimestamp(bool virtual_clock) {
-  if (virtual_clock) return kVirtualClockTimestamp;
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  return text;
-}
-
-ChannelRecord ReadBackChannel(int channel, bool recorded, const double* volts,
-                              const std::uint16_t* raw, std::size_t count) {
-  ChannelRecord trace;
-  const auto ch = static_cast<std::uint8_t>(channel);
-  trace.recorded = recorded;
-  GetSensitivity(ch, &trace.sensitivity);
-  std::uint8_t flag = 0;
-  if (GetAutoRanging(ch, &flag) == StatusOk) trace.auto_range = flag != 0;
-  if (GetCoupling(ch, &flag) == StatusOk) trace.ac_coupled = flag != 0;
-  GetDcLevel(ch, &trace.dc_level);
-  if (!recorded) return trace;
-  // The board reads the input less the DC level; the host shows the input.
-  trace.volts.assign(volts, volts + count);
-  for (double& v : trace.volts) v += trace.dc_level;
-  trace.raw.assign(raw, raw + count);
-  return trace;
 }
 
 }  // namespace vm316::host

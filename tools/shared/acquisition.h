@@ -31,9 +31,6 @@ class BoardTime {
   double waited_ = 0.0;
 };
 
-// The slowest rate the board's divider chain reaches: 40 kHz / 65535.
-inline constexpr double kMinSampleRate = 40000.0 / 65535.0;
-
 // Sets the square-wave output (0: off) and returns the frequency obtained; a frequency
 // outside what the output makes is refused with its limits. Throws CliError.
 std::uint32_t SetGenerator(double frequency);
@@ -66,13 +63,16 @@ class Acquisition {
   void SelectChannels();
   void FitToTime();
   void ApplyTimeBase();
-  std::pair<double, double> RangeLimits() const;
   std::uint32_t PostSamples() const;
   void ApplyChannel(int channel);
   void ApplyTriggerSource(std::uint8_t source);
   void ApplyTriggerLevels();
   void ApplyTimeout();
   void ApplyGenerator();
+  // An input switched to AC (or moved to another range while AC-coupled) shows its DC part
+  // until the coupling's capacitor has charged: the front end is programmed now and the host
+  // waits that out before any record counts.
+  void SettleCoupling();
   void SettleAutomaticSettings();
   void RunCapture();
   void CaptureBlocking();
@@ -89,6 +89,7 @@ class Acquisition {
   double achieved_rate_ = 0.0;
   std::optional<double> asked_rate_;
   bool settled_ = false;
+  double coupling_settling_seconds_ = 0.0;               // still to wait before the first record
   TriggerState trigger_state_ = TriggerState::kUnknown;  // of the last record taken
   // The trigger level in volts of each channel, as asked or as found; the sensitivity it was
   // set on.

@@ -72,6 +72,8 @@ inline constexpr std::uint32_t kMinRecordLength = 2;
 // By default a tenth of the record lies before the trigger, as on a bench scope with its
 // trigger point near the left edge: the edge is seen with what led to it.
 inline constexpr std::uint32_t kDefaultPrePercent = 10;
+// The slowest rate the board's divider chain reaches: 40 kHz / 65535.
+inline constexpr double kMinSampleRate = 40000.0 / 65535.0;
 // The square-wave output's limits (4 MHz / N).
 inline constexpr double kMinGeneratorHz = 100.0;
 inline constexpr double kMaxGeneratorHz = 100e3;

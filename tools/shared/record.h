@@ -53,6 +53,8 @@ struct Record {
   std::string trigger;                 // "ch1 rising 2.50 V", "none", ...
   std::optional<int> trigger_channel;  // the channel whose level is marked, if any
   std::optional<double> trigger_level;
+  bool trigger_falling = false;
+  std::optional<double> trigger_hysteresis;  // volts, of the marked channel's comparator
   TriggerState trigger_state = TriggerState::kUnknown;
   std::optional<double> timeout_seconds;  // the time-out that forced a kForced record
   std::string backend;                    // "simulated board at 0x378", ...

@@ -278,8 +278,11 @@ std::uint16_t Session::BringupOnStandIns() {
 
 std::uint16_t Session::TryOpen(Calibration calibration) {
   EnterStateDirectory();
+  // Without the day's calibration the driver would make one: a look at the board never does.
+  if (calibration == Calibration::kNever && !CalibrationCurrent(state_directory_)) {
+    return BringupOnStandIns();
+  }
   if (!simulated() && !CalibrationCurrent(state_directory_)) {
-    if (calibration == Calibration::kNever) return BringupOnStandIns();
     ConfirmCalibration("the board at port " + Hex(address_) + " has no calibration from today");
     const std::uint16_t status = Bringup(false);
     if (status == StatusOk && !messages_.empty()) Note("warning: " + DriverMessages());

@@ -31,8 +31,8 @@ class Session {
   // and the signals are connected afterwards. Throws CliError when no board answers.
   void Open();
   // The same, but reports the InitInstrument status instead of throwing. With kNever (for
-  // `info`) no calibration starts: real hardware whose calibration is not from today is
-  // brought up on stand-ins of the files, and the state directory stays as it is.
+  // `info`) no calibration starts: a board, real or simulated, whose calibration is not from
+  // today is brought up on stand-ins of the files, and the state directory stays as it is.
   enum class Calibration : std::uint8_t { kWhenDue, kNever };
   std::uint16_t TryOpen(Calibration calibration = Calibration::kWhenDue);
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 #include "units.h"
@@ -94,10 +95,11 @@ std::optional<double> ParseValue(const Key& key, std::string_view text, std::str
   return value;
 }
 
+// The shortest text that reads back as the same number: "0.1", not "0.10000000000000001".
 std::string Plain(double value) {
   char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  return error == std::errc() ? std::string(text, end) : std::string("0");
 }
 
 }  // namespace

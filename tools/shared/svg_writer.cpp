@@ -16,11 +16,15 @@ namespace vm316::host {
 namespace {
 
 constexpr double kWidth = 960.0;
-constexpr double kHeight = 560.0;
+// Below the plot: the time labels, a legend line per channel, then a flag per clipped channel,
+// so that nothing written covers a trace.
+constexpr double kLineHeight = 18.0;
+constexpr double kLegendOffset = 64.0;  // from the plot's bottom edge to the legend's first line
+constexpr double kHeight = 560.0 + 2 * kLineHeight;
 constexpr double kLeft = 90.0;
 constexpr double kRight = 30.0;
 constexpr double kTop = 60.0;
-constexpr double kBottom = 110.0;
+constexpr double kBottom = 110.0 + 2 * kLineHeight;
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
 constexpr double kPlotHeight = kHeight - kTop - kBottom;
 constexpr int kWantedTimeDivisions = 10;
@@ -205,7 +209,7 @@ void WriteTriggerState(std::ostream& out, const Record& record) {
 
 // The edges of a clipped channel's window, where its trace is cut off, and a flag on it.
 void WriteOverRange(std::ostream& out, const Record& record, const Frame& frame) {
-  double flag_y = kTop + 16;
+  double flag_y = kTop + kPlotHeight + kLegendOffset + kChannelCount * kLineHeight;
   for (int channel = 0; channel < kChannelCount; ++channel) {
     const ChannelRecord& trace = record.channels[channel];
     if (!trace.recorded || !trace.OverRange()) continue;
@@ -224,7 +228,7 @@ void WriteOverRange(std::ostream& out, const Record& record, const Frame& frame)
     WriteText(out, kLeft + 8, flag_y, "start",
               "ch" + std::to_string(channel + 1) + " OVER RANGE: clipped at the " +
                   FormatVolts(trace.sensitivity) + " range's limits");
-    flag_y += 18;
+    flag_y += kLineHeight;
     out << "  </g>\n";
   }
 }
@@ -232,7 +236,7 @@ void WriteOverRange(std::ostream& out, const Record& record, const Frame& frame)
 void WriteLegend(std::ostream& out, const Record& record,
                  const std::array<TraceStatistics, kChannelCount>& stats) {
   out << "  <g id=\"legend\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#202020\">\n";
-  double y = kTop + kPlotHeight + 64;
+  double y = kTop + kPlotHeight + kLegendOffset;
   for (int channel = 0; channel < kChannelCount; ++channel) {
     const ChannelRecord& trace = record.channels[channel];
     if (!trace.recorded) continue;
@@ -249,7 +253,7 @@ void WriteLegend(std::ostream& out, const Record& record,
     WriteText(out, kLeft + 32, y, "start", text,
               std::string(" xml:space=\"preserve\"") +
                   (trace.OverRange() ? std::string(" fill=\"") + kAlertColor + "\"" : ""));
-    y += 18;
+    y += kLineHeight;
   }
   out << "  </g>\n";
 }

@@ -80,12 +80,20 @@ function fillTimePerDiv(settings) {
       }
     }
   }
+  // The select shows the time per division in force: a value off the 1-2-5 steps (a rate the
+  // board rounded, a length of its own) gets an entry of its own, in its place in the order.
   const perDiv = settings.length / settings.rate / DIVISIONS_X;
-  let best = select.options[0];
-  for (const option of select.options) {
-    if (Math.abs(Math.log(option.value / perDiv)) < Math.abs(Math.log(best.value / perDiv))) best = option;
+  for (const option of [...select.options]) {
+    if (option.dataset.inForce) option.remove();
   }
-  if (select !== document.activeElement) select.value = best.value;
+  let match = [...select.options].find((option) => Math.abs(option.value / perDiv - 1) < 1e-6);
+  if (!match) {
+    match = new Option(si(perDiv, 's', 4), String(perDiv));
+    match.dataset.inForce = '1';
+    const after = [...select.options].find((option) => Number(option.value) > perDiv);
+    select.add(match, after || null);
+  }
+  if (select !== document.activeElement) select.value = match.value;
 }
 
 function applyState(next) {
@@ -257,6 +265,9 @@ function show(record) {
   const mark = document.getElementById('mark');
   mark.textContent = record.mark;
   mark.className = 'mark ' + (record.mark === 'Auto' ? 'auto' : 'trigd');
+  const rearm = document.getElementById('rearm');
+  rearm.textContent = record.rearm || '';
+  rearm.hidden = !record.rearm;
   record.channels.forEach((channel, index) => {
     const n = index + 1;
     document.getElementById(`over${n}`).hidden = !(channel.recorded && channel.over_range);

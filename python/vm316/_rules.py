@@ -1,0 +1,108 @@
+"""The rules the vm316 hosts share (the command line, the panel), from libvm316_host_c: how a
+setting's text or number is read and checked against the board's limits, whether a record
+went over its range, and why a forced record was forced."""
+
+import ctypes
+import os
+from pathlib import Path
+from typing import NamedTuple, Optional, Sequence, Union
+
+import numpy as np
+
+from ._library import library
+from ._status import InvalidValueError, Status
+
+_FILE_NAME = "libvm316_host_c.so"
+_OK, _MALFORMED, _OUTSIDE = 0, 1, 2
+_AUTO, _NONE = 1, 2
+_TEXT_SIZE = 512
+
+
+class Setting(NamedTuple):
+    """A setting's value as the rules read it."""
+
+    number: float  # Hz, samples, per cent, volts, ms
+    automatic: bool  # "auto"
+    none: bool  # the time-out "none"
+    word: str  # the word of a choice, lower case ("ac", "rising")
+
+
+def find_rules_library() -> str:
+    """libvm316_host_c: VM316_HOST_C_LIBRARY, else the one beside the libvm316 in use, else
+    the system loader's."""
+    explicit = os.environ.get("VM316_HOST_C_LIBRARY")
+    if explicit:
+        return explicit
+    beside = Path(library().path).resolve().parent / _FILE_NAME
+    if beside.is_file():
+        return str(beside)
+    # A library found by the system's loader: this one is found the same way.
+    return _FILE_NAME
+
+
+_loaded = None
+
+
+def _rules() -> ctypes.CDLL:
+    global _loaded
+    if _loaded is None:
+        library()  # the rules call into the library: it is loaded first, and the one they use
+        rules = ctypes.CDLL(find_rules_library())
+        rules.vm316_read_setting.restype = ctypes.c_int
+        rules.vm316_read_setting.argtypes = (
+            ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_double),
+            ctypes.POINTER(ctypes.c_int), ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
+            ctypes.c_size_t)
+        rules.vm316_over_range.restype = ctypes.c_int
+        rules.vm316_over_range.argtypes = (ctypes.POINTER(ctypes.c_uint16), ctypes.c_size_t)
+        rules.vm316_describe_rearm.restype = ctypes.c_int
+        rules.vm316_describe_rearm.argtypes = (
+            ctypes.c_int, ctypes.c_int, ctypes.c_double, ctypes.c_double,
+            ctypes.POINTER(ctypes.c_double), ctypes.c_size_t, ctypes.c_char_p, ctypes.c_char_p,
+            ctypes.c_size_t)
+        _loaded = rules
+    return _loaded
+
+
+def read_setting(key: str, value: Union[str, float, int], what: str) -> Setting:
+    """Reads `value` (a number in the setting's unit, or text like "2.5M", "500mV", "AC") by
+    the rules of the command line; raises InvalidValueError naming `what` otherwise."""
+    if isinstance(value, bool) or not isinstance(value, (str, int, float)):
+        raise InvalidValueError(what, Status.INVALID_VALUE,
+                                f"cannot set {what} to {value!r}: a number or a text is needed")
+    text = value if isinstance(value, str) else repr(float(value))
+    number = ctypes.c_double()
+    flags = ctypes.c_int()
+    word = ctypes.create_string_buffer(_TEXT_SIZE)
+    why = ctypes.create_string_buffer(_TEXT_SIZE)
+    answer = _rules().vm316_read_setting(key.encode(), text.encode(), ctypes.byref(number),
+                                         ctypes.byref(flags), word, _TEXT_SIZE, why, _TEXT_SIZE)
+    if answer != _OK:
+        reason = why.value.decode()
+        if answer == _OUTSIDE:
+            reason = f"the board does not accept this value ({reason})"
+        raise InvalidValueError(what, Status.INVALID_VALUE,
+                                f"cannot set {what} to {value!r}: {reason}")
+    return Setting(number.value, bool(flags.value & _AUTO), bool(flags.value & _NONE),
+                   word.value.decode())
+
+
+def over_range(raw: np.ndarray) -> bool:
+    """Whether a sample of the raw record touched the converter's limits (the record shows the
+    range's edge there, not the signal)."""
+    samples = np.ascontiguousarray(raw, dtype=np.uint16)
+    return bool(_rules().vm316_over_range(
+        samples.ctypes.data_as(ctypes.POINTER(ctypes.c_uint16)), samples.size))
+
+
+def describe_rearm(channel: int, falling: bool, level: float, hysteresis: float,
+                   volts: Sequence[float], setting: str) -> Optional[str]:
+    """Why a forced record's trigger never re-armed, naming the hysteresis as `setting`; None
+    when the signal did go past the re-arm level."""
+    samples = np.ascontiguousarray(volts, dtype=np.float64)
+    text = ctypes.create_string_buffer(_TEXT_SIZE)
+    found = _rules().vm316_describe_rearm(
+        channel, int(falling), level, hysteresis,
+        samples.ctypes.data_as(ctypes.POINTER(ctypes.c_double)), samples.size,
+        setting.encode(), text, _TEXT_SIZE)
+    return text.value.decode() if found else None

@@ -5,14 +5,6 @@
 #include <vector>
 
 namespace vm316::host {
-namespace {
-
-constexpr double kHysteresisFraction = 0.1;
-
-struct Crossing {
-  double time;  // in samples, interpolated between the two samples around the mid level
-  bool rising;
-};
 
 std::vector<Crossing> FindCrossings(std::span<const double> volts, double mid, double hysteresis) {
   std::vector<Crossing> crossings;
@@ -39,26 +31,17 @@ std::vector<Crossing> FindCrossings(std::span<const double> volts, double mid, d
   return crossings;
 }
 
-}  // namespace
-
 std::optional<double> EstimateFrequency(std::span<const double> volts, double sample_rate,
                                         double min, double max) {
   if (volts.size() < 3 || !(sample_rate > 0.0) || !(max > min)) return std::nullopt;
   const double mid = (min + max) / 2.0;
   const std::vector<Crossing> crossings =
-      FindCrossings(volts, mid, (max - min) * kHysteresisFraction);
+      FindCrossings(volts, mid, (max - min) * kCrossingHysteresis);
 
   // Whole periods only: between the first and the last crossing in the same direction.
-  for (const bool rising : {true, false}) {
-    std::vector<double> times;
-    for (const Crossing& crossing : crossings) {
-      if (crossing.rising == rising) times.push_back(crossing.time);
-    }
-    if (times.size() < 2) continue;
-    const double span = times.back() - times.front();
-    if (span > 0.0) return sample_rate * static_cast<double>(times.size() - 1) / span;
-  }
-  return std::nullopt;
+  const std::optional<double> period = WholePeriodSamples(crossings);
+  if (!period) return std::nullopt;
+  return sample_rate / *period;
 }
 
 TraceStatistics ComputeStatistics(std::span<const double> volts, double sample_rate,
@@ -80,6 +63,7 @@ TraceStatistics ComputeStatistics(std::span<const double> volts, double sample_r
   stats.rms = std::sqrt(sum_of_squares / count);
   if (stats.peak_to_peak > noise_floor) {
     stats.frequency = EstimateFrequency(volts, sample_rate, stats.min, stats.max);
+    stats.pulse = MeasurePulses(volts, sample_rate, noise_floor);
   }
   return stats;
 }

@@ -16,11 +16,11 @@ namespace vm316::host {
 namespace {
 
 constexpr double kWidth = 960.0;
-constexpr double kHeight = 560.0;
+constexpr double kHeight = 600.0;
 constexpr double kLeft = 90.0;
 constexpr double kRight = 30.0;
 constexpr double kTop = 60.0;
-constexpr double kBottom = 110.0;
+constexpr double kBottom = 150.0;  // the time axis and two lines of measurements a channel
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
 constexpr double kPlotHeight = kHeight - kTop - kBottom;
 constexpr int kWantedTimeDivisions = 10;
@@ -249,7 +249,12 @@ void WriteLegend(std::ostream& out, const Record& record,
     WriteText(out, kLeft + 32, y, "start", text,
               std::string(" xml:space=\"preserve\"") +
                   (trace.OverRange() ? std::string(" fill=\"") + kAlertColor + "\"" : ""));
-    y += 18;
+    std::string pulses;
+    for (const PulseText& pulse : DescribePulses(s.pulse)) {
+      pulses += std::string(pulses.empty() ? "" : "   ") + pulse.name + " " + pulse.text;
+    }
+    WriteText(out, kLeft + 32, y + 16, "start", pulses, " xml:space=\"preserve\"");
+    y += 36;
   }
   out << "  </g>\n";
 }

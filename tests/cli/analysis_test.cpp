@@ -1,5 +1,5 @@
 // What `vm316 measure` works out of a record beyond its levels, on the simulated board: the
-// pulse measurements of a bench scope.
+// pulse measurements of a bench scope; and the files other tools read.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "cli/cli_runner.h"
+#include "cli/csv_file.h"
 
 namespace vm316::cli_testing {
 namespace {
@@ -40,6 +41,17 @@ std::vector<std::string> PulseRow(const std::string& out, int channel) {
     break;
   }
   return cells;
+}
+
+// What a shell command prints on stdout.
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
 }
 
 // "77.1 ns" in seconds, "50.0 %" as a fraction; NaN for "--".
@@ -115,6 +127,79 @@ INSTANTIATE_TEST_SUITE_P(
         // Clipped: the edges' levels and times are the range's, not the signal's.
         PulseCase{"--sim-ch1 square:freq=1k,amp=2.5,offset=2.5 --range 1=0.4 --post 1000", kNone,
                   kNone, kNone, kNone, kNone, 0.0}));
+
+// Known inputs through the board: a 1 kHz sine of 0.5 V peak is -9.03 dBV (0.354 V rms) with
+// the flat-top window; the generator's square has odd harmonics at 1/3 and 1/5 of its
+// fundamental (-9.5 dB, -14.0 dB) and next to none even ones.
+TEST_F(AnalysisTest, TheSpectrumReadsKnownLevelsAndHarmonics) {
+  const std::regex line(R"(peak (\S+) kHz (\S+) dBV; harmonics \S+ kHz (\S+) dBV, \S+ kHz (\S+) )"
+                        R"(dBV, \S+ kHz (\S+) dBV, \S+ kHz (\S+) dBV)");
+  std::smatch match;
+  const CliRun sine =
+      Run("measure -q --channels 1 --sim-ch1 sine:freq=1k,amp=0.5 --range 1=0.8 --rate 1M --length "
+          "10000 --spectrum --window flattop");
+  ASSERT_TRUE(std::regex_search(sine.out, match, line)) << sine.out;
+  EXPECT_EQ(match[1], "1.000");
+  EXPECT_NEAR(std::stod(match[2]), -9.03, 0.3);
+  const CliRun square = Run("measure -q --channels 1 --rate 1M --length 20000 --spectrum");
+  ASSERT_TRUE(std::regex_search(square.out, match, line)) << square.out;
+  const double fundamental = std::stod(match[2]);
+  EXPECT_NEAR(std::stod(match[4]) - fundamental, 20 * std::log10(1.0 / 3), 0.5);
+  EXPECT_NEAR(std::stod(match[6]) - fundamental, 20 * std::log10(1.0 / 5), 0.5);
+  EXPECT_LT(std::stod(match[3]) - fundamental, -40.0);
+  EXPECT_LT(std::stod(match[5]) - fundamental, -40.0);
+}
+
+// A session file as the real sigrok-cli reads it: both channels, in volts, at the record's
+// rate, with the CSV's values of the same record (the virtual clock repeats it).
+TEST_F(AnalysisTest, SigrokCliReadsTheSessionFileAsTheCsvHoldsTheRecord) {
+#ifndef VM316_SIGROK_CLI
+  GTEST_SKIP() << "no sigrok-cli or no libzip in this build";
+#else
+  const std::string capture =
+      "measure -q --sim-ch1 sine:freq=1k,amp=0.5 --range 1=0.8 --sim-ch2 generator --rate 1M "
+      "--length 3000 ";
+  ASSERT_EQ(Run(capture + "-o cap.sr").exit_code, 0);
+  ASSERT_EQ(Run(capture + "--format sr -o cap.zip").exit_code, 0);
+  EXPECT_EQ(ReadFile(work_ / "cap.sr"), ReadFile(work_ / "cap.zip"));
+  ASSERT_EQ(Run(capture + "-o cap.csv").exit_code, 0);
+  const CsvFile csv = ParseCsv(ReadFile(work_ / "cap.csv"));
+
+  const std::string sigrok = std::string(VM316_SIGROK_CLI) + " -i " + Quoted(work_ / "cap.sr");
+  const std::string show = Output(sigrok + " --show");
+  EXPECT_THAT(show, HasSubstr("Samplerate: 1000000"));
+  EXPECT_THAT(show, HasSubstr("- CH1: analog"));
+  EXPECT_THAT(show, HasSubstr("- CH2: analog"));
+  EXPECT_THAT(show, HasSubstr("Analog sample count: 3000"));
+
+  const std::string values = Output(sigrok + " -O csv");
+  std::array<std::vector<double>, 2> read;
+  // After its header ("V DC,V DC") one row per sample, the channels in the file's order.
+  bool rows = false;
+  for (const std::string& text : Lines(values)) {
+    if (text == "V DC,V DC") {
+      rows = true;
+      continue;
+    }
+    if (!rows) continue;
+    const std::size_t comma = text.find(',');
+    ASSERT_NE(comma, std::string::npos) << text;
+    read[0].push_back(std::stod(text.substr(0, comma)));
+    read[1].push_back(std::stod(text.substr(comma + 1)));
+  }
+  for (std::size_t channel = 0; channel < 2; ++channel) {
+    const std::vector<double> expected = csv.Column(channel + 1);
+    ASSERT_EQ(read[channel].size(), expected.size()) << values.substr(0, 400);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      // The file holds 32-bit floats; the CSV six significant digits.
+      ASSERT_NEAR(read[channel][i], expected[i], 1e-5) << "ch" << channel + 1 << " sample " << i;
+    }
+  }
+  const CliRun to_stdout = Run("measure -q --format sr -o -");
+  EXPECT_EQ(to_stdout.exit_code, 2);
+  EXPECT_THAT(to_stdout.err, HasSubstr("give -o a file name"));
+#endif
+}
 
 }  // namespace
 }  // namespace vm316::cli_testing

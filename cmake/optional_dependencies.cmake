@@ -8,6 +8,12 @@
 #   VM316_HAVE_HTTPLIB  cpp-httplib (libcpp-httplib-dev, found through pkg-config): the HTTP
 #                       client of the tests of `vm316 serve`; link the interface target
 #                       vm316_httplib
+#   VM316_HAVE_LIBZIP   libzip (libzip-dev, through pkg-config): sigrok session files
+#                       (`-o capture.sr`); link the interface target vm316_libzip
+#   VM316_HAVE_FFTW     FFTW (libfftw3-dev, through pkg-config): `measure --spectrum`; link the
+#                       interface target vm316_fftw
+#   VM316_SIGROK_CLI    sigrok-cli (sigrok-cli): the tests that read the session files back;
+#                       empty when there is none
 #   VM316_PYTHON        a Python 3 with NumPy and pytest (python3-numpy, python3-pytest): the
 #                       tests of the Python package; empty when there is none
 
@@ -18,6 +24,9 @@ endfunction()
 set(VM316_HAVE_CLI11 OFF)
 set(VM316_HAVE_MICROHTTPD OFF)
 set(VM316_HAVE_HTTPLIB OFF)
+set(VM316_HAVE_LIBZIP OFF)
+set(VM316_HAVE_FFTW OFF)
+set(VM316_SIGROK_CLI "")
 set(VM316_PYTHON "")
 
 if(CMAKE_CROSSCOMPILING)
@@ -53,6 +62,26 @@ if(VM316_BUILD_TOOLS AND VM316_HAVE_CLI11)
   if(NOT VM316_HAVE_MICROHTTPD)
     vm316_missing("vm316 serve (no libmicrohttpd found through pkg-config)"
                   "libmicrohttpd-dev pkgconf")
+  endif()
+endif()
+
+if(VM316_BUILD_TOOLS)
+  vm316_pkg_config(libzip vm316_libzip VM316_HAVE_LIBZIP)
+  if(NOT VM316_HAVE_LIBZIP)
+    vm316_missing("sigrok session files (no libzip found through pkg-config)" "libzip-dev pkgconf")
+  endif()
+  vm316_pkg_config(fftw3 vm316_fftw VM316_HAVE_FFTW)
+  if(NOT VM316_HAVE_FFTW)
+    vm316_missing("measure --spectrum (no FFTW found through pkg-config)" "libfftw3-dev pkgconf")
+  endif()
+endif()
+
+if(VM316_BUILD_TESTS AND VM316_HAVE_CLI11)
+  find_program(VM316_SIGROK_CLI_FOUND NAMES sigrok-cli)
+  if(VM316_SIGROK_CLI_FOUND)
+    set(VM316_SIGROK_CLI ${VM316_SIGROK_CLI_FOUND})
+  else()
+    vm316_missing("the tests that read sigrok session files back (no sigrok-cli)" sigrok-cli)
   endif()
 endif()
 

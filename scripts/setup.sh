@@ -16,6 +16,11 @@ packages=(
   python3 python3-numpy python3-pytest python3-setuptools python3-pip
   # the headless browser test of `serve`, and SVG checks
   chromium librsvg2-bin
+  # sigrok session files (libzip), the tools that read them back in the tests, and the
+  # PulseView screenshot of docs/ (made under Xvfb)
+  libzip-dev sigrok-cli pulseview xvfb
+  # the spectrum of `measure --spectrum`
+  libfftw3-dev
 )
 packages+=("$@")
 

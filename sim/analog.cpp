@@ -133,6 +133,7 @@ AnalogModel::AnalogModel(const Imperfections& board, std::uint64_t noise_key)
 
 void AnalogModel::SetInputs(const Signal& ch1, const Signal& ch2, const Signal& external) {
   inputs_ = {ch1, ch2};
+  for (Signal& input : inputs_) input.SetBandwidth(kInputBandwidthHz);
   external_ = external;
   ac_charge_ = {};
 }
@@ -142,6 +143,7 @@ void AnalogModel::Rewire(const Signal& ch1, const Signal& ch2, std::uint64_t t_n
   for (int ch = 0; ch < 2; ++ch) {
     if (!paths_[ch].ac) {
       inputs_[ch] = next[ch];
+      inputs_[ch].SetBandwidth(kInputBandwidthHz);
       continue;
     }
     // The capacitor keeps the voltage it holds: the input minus what passes it.
@@ -149,6 +151,7 @@ void AnalogModel::Rewire(const Signal& ch1, const Signal& ch2, std::uint64_t t_n
                         inputs_[ch].HighPassedVoltsAt(t_ns, kAcCornerHz, generator_) -
                         AcChargeAt(ch, t_ns);
     inputs_[ch] = next[ch];
+    inputs_[ch].SetBandwidth(kInputBandwidthHz);
     AcCharge& charge = ac_charge_[ch];
     charge.volts = inputs_[ch].VoltsAt(t_ns, generator_) - held -
                    inputs_[ch].HighPassedVoltsAt(t_ns, kAcCornerHz, generator_);

@@ -76,6 +76,9 @@ ChannelPath DecodeChannelPath(std::uint32_t relay_word, int channel);
 class AnalogModel {
  public:
   static constexpr double kAcCornerHz = 3.0;
+  // The input path's bandwidth (attenuator, stage and converter driver together): a first-order
+  // low-pass, so that an edge rises in 0.35 / 5 MHz = 70 ns from 10 % to 90 %.
+  static constexpr double kInputBandwidthHz = 5e6;
   static constexpr double kReferenceDivider = 25.0;  // nominal; each board's is drawn
   static constexpr double kExternalThresholdVolts = 1.4;
   static constexpr double kTrimGainPerStep = 0.0015;  // gain falls as the trim rises above 127

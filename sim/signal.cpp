@@ -166,6 +166,28 @@ constexpr double kWholeShapeCycles = 0.5;
 // a second's end it restarts from another whole part, rounded anew).
 constexpr double kLargestBoundedCycles = 1e6;
 constexpr std::uint64_t kNsPerSecond = 1000000000u;
+// A low-pass's output is a weighted mean of its past input: all but exp(-kMemoryTaus) of the
+// weight lies within this many time constants.
+constexpr double kMemoryTaus = 24.0;
+
+double TauNs(double corner_hz) {
+  return 1e9 / (2.0 * std::numbers::pi * corner_hz);
+}
+
+// A two-level periodic wave (high for `high_ns` of every `period_ns`) through a first-order
+// low-pass of time constant tau_ns, in its steady state, `since_ns` after a period's start.
+double LowPassedTwoLevel(double high, double low, double high_ns, double period_ns, double since_ns,
+                         double tau_ns) {
+  if (high_ns <= 0.0) return low;
+  if (high_ns >= period_ns) return high;
+  const double a = std::exp(-high_ns / tau_ns);
+  const double b = std::exp(-(period_ns - high_ns) / tau_ns);
+  // The output where the high part starts, and where the low part starts.
+  const double at_rise = low + (high - low) * b * (1.0 - a) / (1.0 - a * b);
+  const double at_fall = high + (at_rise - high) * a;
+  if (since_ns < high_ns) return high + (at_rise - high) * std::exp(-since_ns / tau_ns);
+  return low + (at_fall - low) * std::exp(-(since_ns - high_ns) / tau_ns);
+}
 
 }  // namespace
 
@@ -261,6 +283,78 @@ double Signal::ShapeAt(double cycles) const {
   }
 }
 
+double Signal::PathShapeAt(double cycles) const {
+  if (corner_hz_ <= 0.0) return ShapeAt(cycles);
+  const double amp = params_.amp_v;
+  const double x = Fraction(cycles);
+  const double period_ns = 1e9 / params_.freq_hz;
+  const double tau_ns = TauNs(corner_hz_);
+  const double t_ns = x * period_ns;
+  // A ramp of slope s comes out s * tau late, plus an exponential from where its corner left
+  // the output; each shape's steady state fixes that start.
+  switch (params_.kind) {
+    case SignalKind::kSine: {
+      const double ratio = params_.freq_hz / corner_hz_;
+      const double lag = std::atan(ratio) / (2.0 * std::numbers::pi);
+      return amp / std::sqrt(1.0 + ratio * ratio) * std::sin(2.0 * std::numbers::pi * (x - lag));
+    }
+    case SignalKind::kSquare:
+      return LowPassedTwoLevel(amp, -amp, params_.duty * period_ns, period_ns, t_ns, tau_ns);
+    case SignalKind::kTriangle: {
+      const double lag = 4.0 * amp * params_.freq_hz * 1e-9 * tau_ns;  // slope x tau, volts
+      const double h = std::exp(-period_ns / (2.0 * tau_ns));
+      const double at_peak = amp - lag * (1.0 - h) / (1.0 + h);
+      if (x < 0.5) return ShapeAt(cycles) - lag + (lag - at_peak + amp) * std::exp(-t_ns / tau_ns);
+      const double since = t_ns - period_ns / 2.0;
+      return ShapeAt(cycles) + lag + (at_peak - amp - lag) * std::exp(-since / tau_ns);
+    }
+    case SignalKind::kSawtooth: {
+      const double lag = 2.0 * amp * params_.freq_hz * 1e-9 * tau_ns;
+      const double e = std::exp(-period_ns / tau_ns);
+      const double at_start = (amp - lag + (amp + lag) * e) / (1.0 - e);
+      return ShapeAt(cycles) - lag + (at_start + amp + lag) * std::exp(-t_ns / tau_ns);
+    }
+    default:
+      return 0.0;
+  }
+}
+
+double Signal::PathGeneratorAt(std::uint64_t t_ns, const SquareWaveOutput& generator) const {
+  if (corner_hz_ <= 0.0 || !generator.IsOn()) return generator.VoltsAt(t_ns);
+  const std::uint64_t origin = generator.origin_ns;
+  const std::uint64_t period = generator.period_ns;
+  const std::uint64_t since =
+      t_ns >= origin ? (t_ns - origin) % period : (period - (origin - t_ns) % period) % period;
+  return LowPassedTwoLevel(SquareWaveOutput::kHighVolts, 0.0,
+                           static_cast<double>(generator.high_ns), static_cast<double>(period),
+                           static_cast<double>(since), TauNs(corner_hz_));
+}
+
+bool Signal::ReachBack(std::uint64_t* t0_ns) const {
+  if (corner_hz_ <= 0.0) return true;
+  const auto memory = static_cast<std::uint64_t>(std::ceil(kMemoryTaus * TauNs(corner_hz_)));
+  if (*t0_ns < memory) return false;
+  *t0_ns -= memory;
+  return true;
+}
+
+double Signal::MemoryMargin(double range) const {
+  return corner_hz_ <= 0.0 ? 0.0 : range * std::exp(-kMemoryTaus);
+}
+
+Bounds Signal::PathShapeBounds(std::uint64_t t0_ns, std::uint64_t t1_ns, double lead_cycles) const {
+  const double amp = params_.amp_v;
+  if (!ReachBack(&t0_ns)) return {-amp, amp};
+  return ShapeBounds(t0_ns, t1_ns, lead_cycles).Widened(MemoryMargin(2.0 * amp));
+}
+
+Bounds Signal::PathGeneratorBounds(std::uint64_t t0_ns, std::uint64_t t1_ns,
+                                   const SquareWaveOutput& generator) const {
+  if (!generator.IsOn()) return Bounds::At(0.0);
+  if (!ReachBack(&t0_ns)) return {0.0, SquareWaveOutput::kHighVolts};
+  return generator.VoltsBounds(t0_ns, t1_ns).Widened(MemoryMargin(SquareWaveOutput::kHighVolts));
+}
+
 double Signal::ShapeMean() const {
   return params_.kind == SignalKind::kSquare ? params_.amp_v * (2.0 * params_.duty - 1.0) : 0.0;
 }
@@ -288,10 +382,10 @@ double Signal::VoltsAt(std::uint64_t t_ns, const SquareWaveOutput& generator) co
       volts += params_.offset_v + UniformNoiseAt(t_ns);
       break;
     case SignalKind::kGenerator:
-      volts += generator.VoltsAt(t_ns);
+      volts += PathGeneratorAt(t_ns, generator);
       break;
     default:
-      volts += params_.offset_v + ShapeAt(CyclesAt(t_ns));
+      volts += params_.offset_v + PathShapeAt(CyclesAt(t_ns));
       break;
   }
   return volts;
@@ -318,12 +412,12 @@ double Signal::HighPassedVoltsAt(std::uint64_t t_ns, double corner_hz,
         response(generator.FrequencyHz(), &gain, &lead);
         const auto lead_ns =
             static_cast<std::uint64_t>(lead * static_cast<double>(generator.period_ns));
-        volts += gain * (generator.VoltsAt(t_ns + lead_ns) - generator.MeanVolts());
+        volts += gain * (PathGeneratorAt(t_ns + lead_ns, generator) - generator.MeanVolts());
       }
       break;
     default:
       response(params_.freq_hz, &gain, &lead);
-      volts += gain * (ShapeAt(CyclesAt(t_ns) + lead) - ShapeMean());
+      volts += gain * (PathShapeAt(CyclesAt(t_ns) + lead) - ShapeMean());
       break;
   }
   return volts;
@@ -380,10 +474,10 @@ Bounds Signal::VoltsBounds(std::uint64_t t0_ns, std::uint64_t t1_ns,
       bounds = Bounds{-params_.amp_v, params_.amp_v} + params_.offset_v;
       break;
     case SignalKind::kGenerator:
-      bounds = generator.VoltsBounds(t0_ns, t1_ns);
+      bounds = PathGeneratorBounds(t0_ns, t1_ns, generator);
       break;
     default:
-      bounds = ShapeBounds(t0_ns, t1_ns, 0.0) + params_.offset_v;
+      bounds = PathShapeBounds(t0_ns, t1_ns, 0.0) + params_.offset_v;
       break;
   }
   return bounds + NoiseBounds();
@@ -406,13 +500,14 @@ Bounds Signal::HighPassedBounds(std::uint64_t t0_ns, std::uint64_t t1_ns, double
         HighPassResponse(generator.FrequencyHz(), corner_hz, &gain, &lead);
         const auto lead_ns =
             static_cast<std::uint64_t>(lead * static_cast<double>(generator.period_ns));
-        bounds = (generator.VoltsBounds(t0_ns + lead_ns, t1_ns + lead_ns) + -generator.MeanVolts())
+        bounds = (PathGeneratorBounds(t0_ns + lead_ns, t1_ns + lead_ns, generator) +
+                  -generator.MeanVolts())
                      .Scaled(gain);
       }
       break;
     default:
       HighPassResponse(params_.freq_hz, corner_hz, &gain, &lead);
-      bounds = (ShapeBounds(t0_ns, t1_ns, lead) + -ShapeMean()).Scaled(gain);
+      bounds = (PathShapeBounds(t0_ns, t1_ns, lead) + -ShapeMean()).Scaled(gain);
       break;
   }
   return bounds + NoiseBounds();

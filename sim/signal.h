@@ -79,6 +79,13 @@ class Signal {
   // Keys the added noise (and a kNoise signal) so that two inputs never carry the same noise.
   void SetNoiseKey(std::uint64_t key) { noise_key_ = key; }
 
+  // The input path's first-order low-pass, corner in Hz (0: none): the periodic shapes and the
+  // square-wave output arrive in its steady state, exact for each shape (a sine loses gain and
+  // lags; an edge becomes an exponential approach). Added noise, DC and a kNoise signal pass
+  // unfiltered: they stand for what arises within the band.
+  void SetBandwidth(double corner_hz) { corner_hz_ = corner_hz; }
+  double Bandwidth() const { return corner_hz_; }
+
   // True when the voltage is 0 at every instant and through either coupling.
   bool IsSilent() const;
 
@@ -102,6 +109,18 @@ class Signal {
  private:
   double CyclesAt(std::uint64_t t_ns) const;  // frequency x time + phase, in cycles
   double ShapeAt(double cycles) const;        // the periodic shape, -amp..+amp, without offset
+  // The shape, or the square-wave output, as the input path's low-pass passes it.
+  double PathShapeAt(double cycles) const;
+  double PathGeneratorAt(std::uint64_t t_ns, const SquareWaveOutput& generator) const;
+  // The span whose input bounds what the low-pass gives from t0_ns on: it reaches back the
+  // filter's memory; false when that lies before the board's start.
+  bool ReachBack(std::uint64_t* t0_ns) const;
+  // What the filter's older memory may add to a span's bounds, for a shape spanning `range`.
+  double MemoryMargin(double range) const;
+  // ShapeBounds and the square-wave output's bounds as the low-pass passes them.
+  Bounds PathShapeBounds(std::uint64_t t0_ns, std::uint64_t t1_ns, double lead_cycles) const;
+  Bounds PathGeneratorBounds(std::uint64_t t0_ns, std::uint64_t t1_ns,
+                             const SquareWaveOutput& generator) const;
   double ShapeMean() const;
   double NoiseAt(std::uint64_t t_ns) const;
   double UniformNoiseAt(std::uint64_t t_ns) const;
@@ -111,6 +130,7 @@ class Signal {
 
   SignalParams params_;
   std::uint64_t noise_key_ = 0;
+  double corner_hz_ = 0.0;
 };
 
 }  // namespace vm316::sim

@@ -165,8 +165,10 @@ TEST(Trigger, ExternalInputEdges) {
     const Capture capture = Acquire(bench, 1, kPre, kPost);
     ASSERT_TRUE(capture.completed);
     EXPECT_EQ(capture.status, 0x7) << "both units watch the external input";
+    // Channel 1's edge comes through the input path's low-pass: three time constants after the
+    // trigger it has covered 95 % of its way; the trigger input has no such delay.
     const int before = capture.record[kPre - 1].converter1;
-    const int at = capture.record[kPre].converter1;
+    const int at = capture.record[kPre + 2].converter1;
     if (mode == kExternalRising) {
       EXPECT_LT(before, at);
     } else {

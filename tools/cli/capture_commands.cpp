@@ -20,6 +20,7 @@
 #include "shared/errors.h"
 #include "shared/interrupt.h"
 #include "shared/session.h"
+#include "shared/sigrok_writer.h"
 #include "shared/svg_writer.h"
 #include "shared/terminal_plot.h"
 #include "shared/trigger_rearm.h"
@@ -57,16 +58,30 @@ PlotStyle ForTerminal(PlotStyle style) {
   return style;
 }
 
-void PrintRecord(const Record& record, const PlotStyle& style) {
+void PrintSpectra(const Record& record, const MeasureOutputs& outputs) {
+  if (!outputs.spectrum) return;
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (!trace.recorded) continue;
+    std::cout << DescribeSpectrum(
+        channel + 1, ComputeSpectrum(trace.volts, record.sample_rate, *outputs.spectrum),
+        *outputs.spectrum);
+  }
+}
+
+void PrintRecord(const Record& record, const PlotStyle& style, const MeasureOutputs& outputs) {
   const auto stats = RecordStatistics(record);
   std::cout << RenderPlot(record, style) << "\n" << RenderStatistics(record, stats);
+  PrintSpectra(record, outputs);
   std::cout.flush();
 }
 
 void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) {
   const SampleUnit unit = outputs.raw ? SampleUnit::kRawCodes : SampleUnit::kVolts;
   const CsvMetadata metadata = outputs.no_metadata ? CsvMetadata::kNone : CsvMetadata::kComments;
-  if (!outputs.csv_path.empty()) {
+  if (!outputs.csv_path.empty() && WritesSigrok(outputs)) {
+    WriteSigrokFile(NumberedPath(outputs.csv_path, index, outputs.count), record);
+  } else if (!outputs.csv_path.empty()) {
     WriteCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, unit, metadata);
   } else if (outputs.raw) {
     WriteCsv(std::cout, record, SampleUnit::kRawCodes, metadata);
@@ -209,6 +224,10 @@ std::pair<int, int> ColumnsAndLines(const std::string& frame) {
 
 }  // namespace
 
+bool WritesSigrok(const MeasureOutputs& outputs) {
+  return outputs.format == "sr" || (outputs.format.empty() && IsSigrokPath(outputs.csv_path));
+}
+
 std::string NumberedPath(const std::string& path, int index, int count) {
   if (count <= 1 || path == "-") return path;
   const int width = static_cast<int>(std::to_string(count).size());
@@ -244,10 +263,10 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
     }
     if (file_on_stdout) continue;
     if (outputs.count == 1) {
-      PrintRecord(record, style);
+      PrintRecord(record, style, outputs);
     } else if (index == outputs.count) {
       std::cout << "capture " << index << " of " << outputs.count << "\n";
-      PrintRecord(record, style);
+      PrintRecord(record, style, outputs);
     } else {
       std::cout << "capture " << index << " of " << outputs.count << "\n"
                 << RenderStatistics(record, RecordStatistics(record)) << "\n";

@@ -1,19 +1,23 @@
 // The subcommands of vm316. Each returns the exit code, or throws CliError.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "shared/options.h"
+#include "shared/spectrum.h"
 #include "shared/terminal_plot.h"
 
 namespace vm316::cli {
 
 struct MeasureOutputs {
   int count = 1;
-  std::string csv_path;      // absolute, or "-" for stdout; empty: none
-  std::string svg_path;      // absolute, or "-" for stdout; empty: none
-  bool raw = false;          // raw sample codes instead of volts
-  bool no_metadata = false;  // CSV without the comment lines
+  std::string csv_path;                          // absolute, or "-" for stdout; empty: none
+  std::string svg_path;                          // absolute, or "-" for stdout; empty: none
+  bool raw = false;                              // raw sample codes instead of volts
+  bool no_metadata = false;                      // CSV without the comment lines
+  std::optional<host::SpectrumWindow> spectrum;  // the spectrum under the measurements
+  std::string format;  // of -o: "csv" or "sr"; empty: from the file's extension
   host::PlotStyle plot;
 };
 
@@ -36,6 +40,9 @@ int RunWatch(const host::BackendOptions& backend, const host::AcquisitionOptions
              const WatchOptions& watch);
 int RunCalibrate(const host::BackendOptions& backend);
 int RunGenerator(const host::BackendOptions& backend, double frequency);
+
+// -o writes a sigrok session file (--format sr, or a name ending in .sr).
+bool WritesSigrok(const MeasureOutputs& outputs);
 
 // "cap.csv" for one capture; "cap-2.csv" for the second of several.
 std::string NumberedPath(const std::string& path, int index, int count);

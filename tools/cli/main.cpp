@@ -328,9 +328,26 @@ int main(int argc, char** argv) {
   const CLI::Validator output = Checked(ParseOutputPath, "FILE");
   measure
       ->add_option("-o,--output", outputs.csv_path,
-                   "write the record as CSV (- for stdout); numbered with --count")
+                   "write the record as CSV (- for stdout), or as a sigrok session file "
+                   "(FILE.sr); numbered with --count")
       ->check(output)
       ->type_name("FILE.csv");
+  measure
+      ->add_option("--format", outputs.format,
+                   "what -o writes: csv, or sr (a sigrok session file for sigrok-cli and "
+                   "PulseView); default: from the file name, .sr or else csv")
+      ->check(CLI::IsMember({"csv", "sr"}))
+      ->type_name("csv|sr");
+  std::string window;
+  bool spectrum = false;
+  measure->add_flag("--spectrum", spectrum,
+                    "the amplitude spectrum in dBV: its peak and harmonics");
+  measure
+      ->add_option("--window", window,
+                   "the spectrum's window: hann, flattop (levels within 0.01 dB) or rect")
+      ->check(CLI::IsMember({"hann", "flattop", "rect"}))
+      ->type_name("hann|flattop|rect")
+      ->default_str("hann");
   measure->add_flag("--no-metadata", outputs.no_metadata,
                     "CSV without the # comment lines: the header line, then the rows");
   measure->add_option("--svg", outputs.svg_path, "draw the record as SVG (- for stdout)")
@@ -415,6 +432,14 @@ int main(int argc, char** argv) {
                           (outputs.raw && outputs.csv_path.empty() ? 1 : 0);
     if (on_stdout > 1) {
       return UsageError(measure, "only one of -o -, --svg - and --raw may write to stdout");
+    }
+    if (spectrum || !window.empty()) {
+      outputs.spectrum = ParseSpectrumWindow(window.empty() ? "hann" : window);
+    }
+    if (WritesSigrok(outputs) && (outputs.csv_path == "-" || outputs.raw)) {
+      return UsageError(measure, outputs.csv_path == "-"
+                                     ? "a sigrok session file is a zip archive: give -o a file name"
+                                     : "a sigrok session file holds volts, not --raw codes");
     }
     if (outputs.svg_path == "-" && outputs.count > 1) {
       return UsageError(measure, "--svg - writes one picture; with --count give a file name");

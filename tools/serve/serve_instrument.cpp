@@ -39,6 +39,16 @@ std::string StatisticsJson(const TraceStatistics& s) {
          ",\"rms\":" + JsonNumber(s.rms) + ",\"freq\":" + JsonNumber(s.frequency) + "}";
 }
 
+// The pulse measurements, as their texts in the order of `measure`'s second table.
+std::string PulseTextJson(const TraceStatistics& s) {
+  std::string json = "[";
+  for (const PulseText& pulse : DescribePulses(s.pulse)) {
+    if (json.size() > 1) json += ",";
+    json += "[" + JsonString(pulse.name) + "," + JsonString(pulse.text) + "]";
+  }
+  return json + "]";
+}
+
 // The texts of the measurements table of `measure`, so that the panel reads the same.
 std::string StatisticsTextJson(const TraceStatistics& s) {
   auto volts = [](double v) { return JsonString(FormatQuantity(v, "V", 3)); };
@@ -98,7 +108,8 @@ std::string HeaderJson(const PublishedRecord& published) {
             ",\"dc\":" + JsonNumber(channel.dc_level) +
             ",\"over_range\":" + JsonBool(published.over_range[index]) +
             ",\"stats\":" + StatisticsJson(published.stats[index]) +
-            ",\"text\":" + StatisticsTextJson(published.stats[index]) + "}";
+            ",\"text\":" + StatisticsTextJson(published.stats[index]) +
+            ",\"pulse\":" + PulseTextJson(published.stats[index]) + "}";
   }
   return json + "]}";
 }

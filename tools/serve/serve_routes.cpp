@@ -9,6 +9,7 @@
 #include "serve_assets.h"
 #include "serve_json.h"
 #include "shared/csv_writer.h"
+#include "shared/sigrok_writer.h"
 #include "shared/svg_writer.h"
 
 namespace vm316::serve {
@@ -293,6 +294,13 @@ void PanelRoutes::AddApi() {
                                      [](std::ostream& out, const PublishedRecord& record) {
                                        WriteSvg(out, record.record, record.stats);
                                      })});
+  if (SigrokFilesAvailable()) {
+    routes_.push_back({"GET", "/api/record.sr",
+                       DownloadHandler("sr", "application/zip",
+                                       [](std::ostream& out, const PublishedRecord& record) {
+                                         out << SigrokSessionBytes(record.record);
+                                       })});
+  }
 }
 
 PanelRoutes::Handler PanelRoutes::DownloadHandler(

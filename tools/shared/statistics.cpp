@@ -5,21 +5,16 @@
 #include <vector>
 
 namespace vm316::host {
+
 namespace {
 
-constexpr double kHysteresisFraction = 0.1;
-
-struct Crossing {
-  double time;  // in samples: where a line fitted through the edge passes the mid level
-  bool rising;
-};
-
-// The instant an edge passes `mid`, from a least-squares line through the samples from the last
-// one beyond the old side of the band to the first one beyond the new side. One or two samples
-// at the mid level would put the instant wherever the converter's noise happens to cross it
+// The instant an edge passes `level`, from a least-squares line through the samples from the
+// last one beyond the old side of the band to the first one beyond the new side. One or two
+// samples at the level would put the instant wherever the converter's noise happens to cross it
 // last, up to several samples off on a slow edge; the line averages that noise away, and on a
 // fast edge (two samples) it is the plain interpolation between them.
-double EdgeInstant(std::span<const double> volts, std::size_t first, std::size_t last, double mid) {
+double EdgeInstant(std::span<const double> volts, std::size_t first, std::size_t last,
+                   double level) {
   const double count = static_cast<double>(last - first + 1);
   double sum_k = 0.0, sum_v = 0.0;
   for (std::size_t k = first; k <= last; ++k) {
@@ -38,10 +33,13 @@ double EdgeInstant(std::span<const double> volts, std::size_t first, std::size_t
   const double lo = static_cast<double>(first);
   const double hi = static_cast<double>(last);
   if (slope == 0.0) return (lo + hi) / 2.0;
-  return std::clamp(mean_k + (mid - mean_v) / slope, lo, hi);
+  return std::clamp(mean_k + (level - mean_v) / slope, lo, hi);
 }
 
-std::vector<Crossing> FindCrossings(std::span<const double> volts, double mid, double hysteresis) {
+}  // namespace
+
+std::vector<Crossing> FindCrossings(std::span<const double> volts, double level,
+                                    double hysteresis) {
   std::vector<Crossing> crossings;
   // The state only changes once the trace has gone beyond the hysteresis band, so that noise on
   // an edge counts once.
@@ -49,10 +47,10 @@ std::vector<Crossing> FindCrossings(std::span<const double> volts, double mid, d
   std::size_t last_beyond = 0;  // the last sample seen beyond the band on the `state` side
   for (std::size_t i = 0; i < volts.size(); ++i) {
     const double v = volts[i];
-    const int side = v > mid + hysteresis ? 1 : (v < mid - hysteresis ? -1 : 0);
+    const int side = v > level + hysteresis ? 1 : (v < level - hysteresis ? -1 : 0);
     if (side == 0) continue;
     if (side != state && state != 0) {
-      crossings.push_back({EdgeInstant(volts, last_beyond, i, mid), side > 0});
+      crossings.push_back({EdgeInstant(volts, last_beyond, i, level), side > 0});
     }
     state = side;
     last_beyond = i;
@@ -60,26 +58,17 @@ std::vector<Crossing> FindCrossings(std::span<const double> volts, double mid, d
   return crossings;
 }
 
-}  // namespace
-
 std::optional<double> EstimateFrequency(std::span<const double> volts, double sample_rate,
                                         double min, double max) {
   if (volts.size() < 3 || !(sample_rate > 0.0) || !(max > min)) return std::nullopt;
   const double mid = (min + max) / 2.0;
   const std::vector<Crossing> crossings =
-      FindCrossings(volts, mid, (max - min) * kHysteresisFraction);
+      FindCrossings(volts, mid, (max - min) * kCrossingHysteresis);
 
   // Whole periods only: between the first and the last crossing in the same direction.
-  for (const bool rising : {true, false}) {
-    std::vector<double> times;
-    for (const Crossing& crossing : crossings) {
-      if (crossing.rising == rising) times.push_back(crossing.time);
-    }
-    if (times.size() < 2) continue;
-    const double span = times.back() - times.front();
-    if (span > 0.0) return sample_rate * static_cast<double>(times.size() - 1) / span;
-  }
-  return std::nullopt;
+  const std::optional<double> period = WholePeriodSamples(crossings);
+  if (!period) return std::nullopt;
+  return sample_rate / *period;
 }
 
 TraceStatistics ComputeStatistics(std::span<const double> volts, double sample_rate,
@@ -101,6 +90,7 @@ TraceStatistics ComputeStatistics(std::span<const double> volts, double sample_r
   stats.rms = std::sqrt(sum_of_squares / count);
   if (stats.peak_to_peak > noise_floor) {
     stats.frequency = EstimateFrequency(volts, sample_rate, stats.min, stats.max);
+    stats.pulse = MeasurePulses(volts, sample_rate, noise_floor);
   }
   return stats;
 }

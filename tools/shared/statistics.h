@@ -3,6 +3,9 @@
 
 #include <optional>
 #include <span>
+#include <vector>
+
+#include "pulse_measurements.h"
 
 namespace vm316::host {
 
@@ -14,7 +17,25 @@ struct TraceStatistics {
   double rms = 0.0;  // of the whole signal, DC included
   // Empty when the record holds less than one full cycle or no signal above the noise.
   std::optional<double> frequency;
+  // Period, edges, widths, duty cycle, overshoot; each empty where the record cannot give it.
+  PulseMeasurements pulse;
 };
+
+// The hysteresis of the level crossings, as a fraction of the peak-to-peak (or amplitude).
+inline constexpr double kCrossingHysteresis = 0.1;
+
+struct Crossing {
+  double time;  // in samples, interpolated between the two samples around the level
+  bool rising;
+};
+
+// Where the trace passes `level`: the state only changes once the trace has gone beyond the
+// hysteresis band around it, so that noise on an edge counts once.
+std::vector<Crossing> FindCrossings(std::span<const double> volts, double level, double hysteresis);
+
+// The whole periods between the first and the last of the crossings in one direction, rising
+// ones first: the mean period in samples, or nothing when neither direction has two.
+std::optional<double> WholePeriodSamples(std::span<const Crossing> crossings);
 
 // `volts` sampled at `sample_rate` Hz. `noise_floor` is the peak-to-peak below which the trace
 // counts as flat, so that converter noise on a grounded input shows no frequency.

@@ -16,15 +16,16 @@ namespace vm316::host {
 namespace {
 
 constexpr double kWidth = 960.0;
-// Below the plot: the time labels, a legend line per channel, then a flag per clipped channel,
-// so that nothing written covers a trace.
+// Below the plot: the time labels, two legend lines per channel (its measurements, then its
+// pulse measurements), then a flag per clipped channel, so that nothing written covers a trace.
 constexpr double kLineHeight = 18.0;
+constexpr int kLegendLinesPerChannel = 2;
 constexpr double kLegendOffset = 64.0;  // from the plot's bottom edge to the legend's first line
-constexpr double kHeight = 560.0 + 2 * kLineHeight;
+constexpr double kHeight = 560.0 + 4 * kLineHeight;
 constexpr double kLeft = 90.0;
 constexpr double kRight = 30.0;
 constexpr double kTop = 60.0;
-constexpr double kBottom = 110.0 + 2 * kLineHeight;
+constexpr double kBottom = 110.0 + 4 * kLineHeight;
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
 constexpr double kPlotHeight = kHeight - kTop - kBottom;
 constexpr int kWantedTimeDivisions = 10;
@@ -209,7 +210,8 @@ void WriteTriggerState(std::ostream& out, const Record& record) {
 
 // The edges of a clipped channel's window, where its trace is cut off, and a flag on it.
 void WriteOverRange(std::ostream& out, const Record& record, const Frame& frame) {
-  double flag_y = kTop + kPlotHeight + kLegendOffset + kChannelCount * kLineHeight;
+  double flag_y =
+      kTop + kPlotHeight + kLegendOffset + kChannelCount * kLegendLinesPerChannel * kLineHeight;
   for (int channel = 0; channel < kChannelCount; ++channel) {
     const ChannelRecord& trace = record.channels[channel];
     if (!trace.recorded || !trace.OverRange()) continue;
@@ -253,7 +255,12 @@ void WriteLegend(std::ostream& out, const Record& record,
     WriteText(out, kLeft + 32, y, "start", text,
               std::string(" xml:space=\"preserve\"") +
                   (trace.OverRange() ? std::string(" fill=\"") + kAlertColor + "\"" : ""));
-    y += kLineHeight;
+    std::string pulses;
+    for (const PulseText& pulse : DescribePulses(s.pulse)) {
+      pulses += std::string(pulses.empty() ? "" : "   ") + pulse.name + " " + pulse.text;
+    }
+    WriteText(out, kLeft + 32, y + kLineHeight, "start", pulses, " xml:space=\"preserve\"");
+    y += kLegendLinesPerChannel * kLineHeight;
   }
   out << "  </g>\n";
 }

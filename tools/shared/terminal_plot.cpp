@@ -232,6 +232,8 @@ std::array<TraceStatistics, kChannelCount> RecordStatistics(const Record& record
     if (!trace.recorded) continue;
     const double noise_floor = kNoiseFloorSteps * trace.sensitivity / kCodesPerFullScale;
     stats[channel] = ComputeStatistics(trace.volts, record.sample_rate, noise_floor);
+    // Clipped edges have neither their true levels nor their true times.
+    if (trace.OverRange()) stats[channel].pulse = {};
   }
   return stats;
 }
@@ -254,6 +256,19 @@ std::string RenderStatistics(const Record& record,
     out += Padded(s.frequency ? FormatFrequency(*s.frequency) : std::string("--"), kColumn + 1);
     if (record.channels[channel].OverRange()) out += "  over range";
     out += "\n";
+  }
+  out += "     ";
+  for (const PulseText& pulse : DescribePulses(PulseMeasurements{})) {
+    out += Padded(pulse.name, kColumn);
+  }
+  out += "\n";
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    if (!record.channels[channel].recorded) continue;
+    std::string line = "ch" + std::to_string(channel + 1) + "  ";
+    for (const PulseText& pulse : DescribePulses(stats[channel].pulse)) {
+      line += Padded(pulse.text, kColumn);
+    }
+    out += line + "\n";
   }
   for (int channel = 0; channel < kChannelCount; ++channel) {
     const ChannelRecord& trace = record.channels[channel];

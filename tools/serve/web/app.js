@@ -277,6 +277,9 @@ function show(record) {
     for (const name of ['min', 'max', 'pp', 'mean', 'rms', 'freq']) {
       document.getElementById(`m${n}-${name}`).textContent = channel.recorded ? channel.text[name] : '';
     }
+    channel.pulse.forEach(([, text], i) => {
+      document.getElementById(`p${n}-${i}`).textContent = channel.recorded ? text : '';
+    });
   });
   document.getElementById('scalet').textContent = `${si(record.duration / DIVISIONS_X, 's')}/div, ${record.rate_text}, ${record.length} samples`;
   document.getElementById('scaletrig').textContent = `trigger ${record.trigger}`;

@@ -1,0 +1,155 @@
+#include "spectrum.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "errors.h"
+#include "units.h"
+
+#ifdef VM316_WITH_FFTW
+#include <fftw3.h>
+#endif
+
+namespace vm316::host {
+namespace {
+
+// A sine's level floor: a bin holding nothing reads this rather than minus infinity.
+constexpr double kFloorDbv = -200.0;
+
+struct WindowShape {
+  std::vector<double> a;  // cosine terms: w(n) = sum (-1)^k a_k cos(2 pi k n / N)
+  int reach_bins;         // the half-width of its main lobe
+};
+
+WindowShape ShapeOf(SpectrumWindow window) {
+  switch (window) {
+    case SpectrumWindow::kHann:
+      return {{0.5, 0.5}, 2};
+    case SpectrumWindow::kFlatTop:
+      // The flat-top whose passband deviates less than 0.01 dB across a bin.
+      return {{0.21557895, 0.41663158, 0.277263158, 0.083578947, 0.006947368}, 5};
+    case SpectrumWindow::kRectangular:
+      break;
+  }
+  return {{1.0}, 1};
+}
+
+}  // namespace
+
+std::optional<SpectrumWindow> ParseSpectrumWindow(std::string_view text) {
+  if (text == "hann") return SpectrumWindow::kHann;
+  if (text == "flattop" || text == "flat-top") return SpectrumWindow::kFlatTop;
+  if (text == "rect" || text == "rectangular") return SpectrumWindow::kRectangular;
+  return std::nullopt;
+}
+
+const char* SpectrumWindowName(SpectrumWindow window) {
+  switch (window) {
+    case SpectrumWindow::kHann:
+      return "hann";
+    case SpectrumWindow::kFlatTop:
+      return "flattop";
+    case SpectrumWindow::kRectangular:
+      break;
+  }
+  return "rect";
+}
+
+std::string DescribeSpectrum(int channel, const Spectrum& spectrum, SpectrumWindow window) {
+  auto level = [](const SpectralLine& line) {
+    char dbv[32];
+    std::snprintf(dbv, sizeof dbv, "%.2f dBV", line.dbv);
+    return FormatFrequency(line.frequency) + " " + dbv;
+  };
+  std::string text = "ch" + std::to_string(channel) + " spectrum (" + SpectrumWindowName(window) +
+                     ", " + FormatQuantity(spectrum.bin_hz, "Hz", 4) + " a bin): peak " +
+                     (spectrum.peak ? level(*spectrum.peak) : "--");
+  if (!spectrum.harmonics.empty()) {
+    text += "; harmonics";
+    for (std::size_t i = 0; i < spectrum.harmonics.size(); ++i) {
+      text += (i == 0 ? " " : ", ") + level(spectrum.harmonics[i]);
+    }
+  }
+  return text + "\n";
+}
+
+#ifdef VM316_WITH_FFTW
+
+bool SpectrumAvailable() {
+  return true;
+}
+
+Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, SpectrumWindow window) {
+  Spectrum spectrum;
+  const std::size_t n = volts.size();
+  if (n < 2 || !(sample_rate > 0.0)) return spectrum;
+  const WindowShape shape = ShapeOf(window);
+  std::vector<double> input(n);
+  double window_sum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    double w = 0.0;
+    for (std::size_t k = 0; k < shape.a.size(); ++k) {
+      const double sign = k % 2 == 0 ? 1.0 : -1.0;
+      w += sign * shape.a[k] *
+           std::cos(2.0 * std::numbers::pi * static_cast<double>(k * i) / static_cast<double>(n));
+    }
+    input[i] = volts[i] * w;
+    window_sum += w;
+  }
+  const std::size_t bins = n / 2 + 1;
+  fftw_complex* output = fftw_alloc_complex(bins);
+  fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), input.data(), output, FFTW_ESTIMATE);
+  fftw_execute(plan);
+  spectrum.bin_hz = sample_rate / static_cast<double>(n);
+  spectrum.dbv.resize(bins);
+  for (std::size_t k = 0; k < bins; ++k) {
+    // A sine of peak A gives A/2 of the window's sum in its bin; its RMS is A / sqrt 2.
+    const double magnitude = std::hypot(output[k][0], output[k][1]) / window_sum;
+    const double rms = k == 0 ? magnitude : magnitude * std::numbers::sqrt2;
+    spectrum.dbv[k] = rms > 0.0 ? std::max(kFloorDbv, 20.0 * std::log10(rms)) : kFloorDbv;
+  }
+  fftw_destroy_plan(plan);
+  fftw_free(output);
+
+  // The highest line clear of the window's skirt around 0 Hz (the DC of the input).
+  auto highest = [&](std::size_t from, std::size_t to) {
+    std::size_t best = from;
+    for (std::size_t k = from; k <= to && k < bins; ++k) {
+      if (spectrum.dbv[k] > spectrum.dbv[best]) best = k;
+    }
+    return best;
+  };
+  const auto reach = static_cast<std::size_t>(shape.reach_bins);
+  if (bins <= 2 * reach) return spectrum;
+  const std::size_t peak = highest(reach + 1, bins - 1);
+  spectrum.peak = SpectralLine{static_cast<double>(peak) * spectrum.bin_hz, spectrum.dbv[peak]};
+  // A harmonic is named at h times the peak's bin, and its level is the highest line within
+  // the peak's own uncertainty (half a bin) times h, a bin more: searching the window's whole
+  // reach would name the strongest noise line beside a harmonic that is not there.
+  for (int h = 2; h <= kHarmonicCount + 1; ++h) {
+    const std::size_t centre = peak * static_cast<std::size_t>(h);
+    const std::size_t spread = std::min(reach, static_cast<std::size_t>(h) / 2 + 1);
+    if (centre + spread >= bins) break;
+    const std::size_t at = highest(centre - spread, centre + spread);
+    spectrum.harmonics.push_back({static_cast<double>(centre) * spectrum.bin_hz, spectrum.dbv[at]});
+  }
+  return spectrum;
+}
+
+#else
+
+bool SpectrumAvailable() {
+  return false;
+}
+
+Spectrum ComputeSpectrum(std::span<const double>, double, SpectrumWindow) {
+  throw CliError(ExitCode::kFailure,
+                 "this vm316 was built without FFTW (apt-get install libfftw3-dev brings the "
+                 "spectrum back)");
+}
+
+#endif
+
+}  // namespace vm316::host

@@ -29,7 +29,8 @@ std::string ChannelName(int channel) {
   return "ch" + std::to_string(channel);
 }
 
-TMeasureMode MeasureModeFor(int channel_mask) {
+TMeasureMode MeasureModeFor(int channel_mask, bool xy) {
+  if (xy) return mXY;
   switch (channel_mask) {
     case 1:
       return mCh1;
@@ -185,9 +186,14 @@ void Acquisition::SelectChannels() {
   // and setting the mode it already reports changes nothing; passing through mNone makes the
   // mode asked for take effect whatever the board did before.
   CheckSetting(SetMeasureMode(mNone), "the channels", "none");
-  const std::string text =
-      options_.channel_mask == 3 ? "12" : std::to_string(options_.channel_mask);
-  CheckSetting(SetMeasureMode(MeasureModeFor(options_.channel_mask)), "the channels", text);
+  if (options_.xy && options_.channel_mask != 3) {
+    throw CliError(ExitCode::kUsage, "XY needs both channels (--channels 12)");
+  }
+  const std::string text = options_.xy                   ? "xy"
+                           : options_.channel_mask == 3 ? "12"
+                                                        : std::to_string(options_.channel_mask);
+  CheckSetting(SetMeasureMode(MeasureModeFor(options_.channel_mask, options_.xy)), "the channels",
+               text);
 }
 
 void Acquisition::FitToTime() {
@@ -527,6 +533,8 @@ Record Acquisition::ReadBack() {
   record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, std::max(0, length)));
   record.backend = session_.BackendDescription();
   record.timestamp = RecordTimestamp(session_.virtual_clock());
+  TMeasureMode mode = mNone;
+  record.xy = GetMeasureMode(&mode) == StatusOk && mode == mXY;
   std::array<std::optional<double>, kChannelCount> levels{};
   for (const int channel : TriggerChannels()) {
     double level = 0.0;

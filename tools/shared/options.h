@@ -64,6 +64,9 @@ struct AcquisitionOptions {
   std::int64_t timeout_ms = 1000;
   CaptureStyle style = CaptureStyle::kAuto;
   std::optional<double> generator;  // square-wave output during the run: Hz, 0 off
+  // The board's XY mode (mXY): both channels recorded, to be drawn channel 1 across and
+  // channel 2 up. Only with channel_mask 3.
+  bool xy = false;
 };
 
 // The default full scale of every channel: large enough for the board's own 5 V output.

@@ -59,6 +59,7 @@ struct Record {
   std::optional<double> timeout_seconds;  // the time-out that forced a kForced record
   std::string backend;                    // "simulated board at 0x378", ...
   std::string timestamp;                  // local time of the capture, ISO 8601
+  bool xy = false;                        // taken in the board's XY mode (mXY)
   std::array<ChannelRecord, kChannelCount> channels;
 
   // Seconds from the trigger instant: negative before it.

@@ -20,6 +20,7 @@ from ._library import Library, find_library, library
 from ._status import (AlreadyOpenError, InvalidChannelError, InvalidValueError,
                       NoGeneratorError, NoHardwareError, NotInitializedError, NotSupportedError,
                       Status, Vm316Error, check)
+from .analysis import SpectralLine, Spectrum, Statistics
 from .instrument import (DEFAULT_ADDRESS, Channel, Coupling, Instrument, Measurement,
                          MeasureMode, Slope, TriggerSource, TriggerState)
 
@@ -28,6 +29,6 @@ __version__ = "0.1.0"
 __all__ = [
     "AlreadyOpenError", "TriggerState", "Channel", "Coupling", "DEFAULT_ADDRESS", "Instrument", "InvalidChannelError",
     "InvalidValueError", "Library", "MeasureMode", "Measurement", "NoGeneratorError",
-    "NoHardwareError", "NotInitializedError", "NotSupportedError", "Slope", "Status",
-    "TriggerSource", "Vm316Error", "check", "find_library", "library",
+    "NoHardwareError", "NotInitializedError", "NotSupportedError", "Slope", "SpectralLine",
+    "Spectrum", "Statistics", "Status", "TriggerSource", "Vm316Error", "check", "find_library", "library",
 ]

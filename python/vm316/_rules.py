@@ -1,11 +1,13 @@
 """The rules the vm316 hosts share (the command line, the panel), from libvm316_host_c: how a
 setting's text or number is read and checked against the board's limits, whether a record
-went over its range, and why a forced record was forced."""
+went over its range, why a forced record was forced, and a record's measurements and
+spectrum."""
 
 import ctypes
+import math
 import os
 from pathlib import Path
-from typing import NamedTuple, Optional, Sequence, Union
+from typing import List, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
@@ -60,6 +62,18 @@ def _rules() -> ctypes.CDLL:
             ctypes.c_int, ctypes.c_int, ctypes.c_double, ctypes.c_double,
             ctypes.POINTER(ctypes.c_double), ctypes.c_size_t, ctypes.c_char_p, ctypes.c_char_p,
             ctypes.c_size_t)
+        double_p = ctypes.POINTER(ctypes.c_double)
+        rules.vm316_trace_statistics.restype = ctypes.c_int
+        rules.vm316_trace_statistics.argtypes = (
+            double_p, ctypes.POINTER(ctypes.c_uint16), ctypes.c_size_t, ctypes.c_double,
+            ctypes.c_double, double_p, ctypes.c_size_t)
+        rules.vm316_spectrum_bins.restype = ctypes.c_size_t
+        rules.vm316_spectrum_bins.argtypes = (ctypes.c_size_t,)
+        rules.vm316_spectrum.restype = ctypes.c_int
+        rules.vm316_spectrum.argtypes = (
+            ctypes.c_int, double_p, ctypes.c_size_t, ctypes.c_double, ctypes.c_char_p, double_p,
+            ctypes.c_size_t, double_p, double_p, ctypes.c_size_t, ctypes.c_char_p,
+            ctypes.c_size_t)
         _loaded = rules
     return _loaded
 
@@ -106,3 +120,48 @@ def describe_rearm(channel: int, falling: bool, level: float, hysteresis: float,
         samples.ctypes.data_as(ctypes.POINTER(ctypes.c_double)), samples.size,
         setting.encode(), text, _TEXT_SIZE)
     return text.value.decode() if found else None
+
+
+# The measurements in the order the library writes them (VM316_STATISTICS_*).
+STATISTICS_FIELDS = ("min", "max", "peak_to_peak", "mean", "rms", "frequency", "period",
+                     "rise_time", "fall_time", "positive_width", "negative_width", "duty_cycle",
+                     "overshoot")
+HARMONIC_COUNT = 6  # the peak's 2nd to 7th
+
+
+def trace_statistics(volts: np.ndarray, raw: np.ndarray, sample_rate: float,
+                     full_scale: float) -> Tuple[Optional[float], ...]:
+    """The measurements of one channel as the command line shows them; None for "--"."""
+    samples = np.ascontiguousarray(volts, dtype=np.float64)
+    codes = np.ascontiguousarray(raw, dtype=np.uint16)
+    if codes.size != samples.size:
+        raise ValueError("the raw record and the volts differ in length")
+    values = (ctypes.c_double * len(STATISTICS_FIELDS))()
+    if _rules().vm316_trace_statistics(
+            samples.ctypes.data_as(ctypes.POINTER(ctypes.c_double)),
+            codes.ctypes.data_as(ctypes.POINTER(ctypes.c_uint16)), samples.size, sample_rate,
+            full_scale, values, len(values)) != 0:
+        raise ValueError("measurements need a positive sample rate and range")
+    return tuple(None if math.isnan(value) else value for value in values)
+
+
+def spectrum(channel: int, volts: np.ndarray, sample_rate: float,
+             window: str) -> Tuple[float, np.ndarray, List[Optional[Tuple[float, float]]], str]:
+    """The bin width, dBV per bin, the peak and harmonics as (Hz, dBV) or None, and the
+    command line's line; raises ValueError with the library's reason."""
+    samples = np.ascontiguousarray(volts, dtype=np.float64)
+    rules = _rules()
+    dbv = np.zeros(max(1, rules.vm316_spectrum_bins(samples.size)))
+    bin_hz = ctypes.c_double()
+    lines = (ctypes.c_double * (2 * (1 + HARMONIC_COUNT)))()
+    text = ctypes.create_string_buffer(_TEXT_SIZE)
+    double_p = ctypes.POINTER(ctypes.c_double)
+    bins = rules.vm316_spectrum(channel, samples.ctypes.data_as(double_p), samples.size,
+                                sample_rate, str(window).encode(), dbv.ctypes.data_as(double_p),
+                                dbv.size, ctypes.byref(bin_hz), lines, len(lines), text,
+                                _TEXT_SIZE)
+    if bins < 0:
+        raise ValueError(text.value.decode())
+    pairs = [None if math.isnan(lines[2 * i]) else (lines[2 * i], lines[2 * i + 1])
+             for i in range(1 + HARMONIC_COUNT)]
+    return bin_hz.value, dbv[:bins], pairs, text.value.decode()

@@ -7,11 +7,12 @@ import datetime
 import enum
 import os
 import time as _time
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Iterator, Optional, Tuple, Union
 
 import numpy as np
 
+from . import analysis
 from ._library import library
 from ._rules import describe_rearm, over_range, read_setting
 from ._status import (AlreadyOpenError, NoHardwareError, NotInitializedError, Status, check)
@@ -99,9 +100,36 @@ class Measurement:
     sample_rate: float  # Hz, as the board made it
     timestamp: datetime.datetime  # local time of the capture
     rearm: Optional[str] = None  # why a forced record's trigger never re-armed
+    ranges: Tuple[Optional[float], Optional[float]] = (None, None)  # full scale, volts
+    # The converter's codes per channel (offset binary, 32768 = 0 V, the byte times 256).
+    raw: Tuple[Optional[np.ndarray], Optional[np.ndarray]] = field(default=(None, None),
+                                                                   repr=False)
 
     def __iter__(self) -> Iterator[Optional[np.ndarray]]:
         return iter((self.time, self.ch1, self.ch2))
+
+    def _channel(self, channel: int) -> Tuple[np.ndarray, np.ndarray, float]:
+        if channel not in (1, 2):
+            raise ValueError(f"the channel is 1 or 2, not {channel!r}")
+        volts = (self.ch1, self.ch2)[channel - 1]
+        raw = self.raw[channel - 1]
+        full_scale = self.ranges[channel - 1]
+        if volts is None or raw is None or full_scale is None:
+            raise ValueError(f"channel {channel} was not recorded")
+        return volts, raw, full_scale
+
+    def statistics(self, channel: int = 1) -> analysis.Statistics:
+        """The channel's measurements as ``vm316 measure`` shows them under the plot: levels,
+        frequency, period, rise and fall time, pulse widths, duty cycle, overshoot."""
+        volts, raw, full_scale = self._channel(channel)
+        return analysis.statistics(volts, raw, self.sample_rate, full_scale)
+
+    def spectrum(self, channel: int = 1, window: str = "hann") -> analysis.Spectrum:
+        """The channel's amplitude spectrum in dBV through the window "hann", "flattop" (a
+        line's level within 0.01 dB) or "rect", with its peak and harmonics, as
+        ``vm316 measure --spectrum`` computes it."""
+        volts, _, _ = self._channel(channel)
+        return analysis.spectrum(channel, volts, self.sample_rate, window)
 
     @property
     def triggered(self) -> bool:
@@ -543,4 +571,7 @@ class Instrument:
             time=(np.arange(length) - pre) / rate, ch1=channels[0], ch2=channels[1],
             trigger_state=state,
             over_range=(recorded[0] and over_range(raw[0]), recorded[1] and over_range(raw[1])),
-            sample_rate=rate, timestamp=datetime.datetime.now().astimezone(), rearm=rearm)
+            sample_rate=rate, timestamp=datetime.datetime.now().astimezone(), rearm=rearm,
+            ranges=tuple(channel.range if recorded[index] else None  # type: ignore[arg-type]
+                         for index, channel in enumerate(self.channels)),
+            raw=(raw[0] if recorded[0] else None, raw[1] if recorded[1] else None))

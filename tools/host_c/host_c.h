@@ -49,6 +49,50 @@ VM316_HOST_C_API int vm316_describe_rearm(int channel, int falling, double level
                                           const double* volts, size_t count, const char* setting,
                                           char* text, size_t size);
 
+/* The measurements every vm316 front end shows, in the order of vm316_trace_statistics's
+ * values: the levels and frequency of measure's first table, then the pulse measurements of
+ * its second (seconds; the duty cycle and overshoot as fractions). */
+enum {
+  VM316_STATISTICS_MIN,
+  VM316_STATISTICS_MAX,
+  VM316_STATISTICS_PEAK_TO_PEAK,
+  VM316_STATISTICS_MEAN,
+  VM316_STATISTICS_RMS,
+  VM316_STATISTICS_FREQUENCY,
+  VM316_STATISTICS_PERIOD,
+  VM316_STATISTICS_RISE_TIME,
+  VM316_STATISTICS_FALL_TIME,
+  VM316_STATISTICS_POSITIVE_WIDTH,
+  VM316_STATISTICS_NEGATIVE_WIDTH,
+  VM316_STATISTICS_DUTY_CYCLE,
+  VM316_STATISTICS_OVERSHOOT,
+  VM316_STATISTICS_COUNT
+};
+
+/* The measurements of one channel's record: `count` samples in volts and the same as raw codes
+ * (for the over-range test), taken at `sample_rate` Hz on a range of `full_scale` volts (its
+ * converter step sets the noise floor). Writes VM316_STATISTICS_COUNT values, NaN where the
+ * record cannot give one ("--" on the command line). Answers 0, or -1 for a null pointer, too
+ * small a `values`, or a rate or full scale that is not positive. */
+VM316_HOST_C_API int vm316_trace_statistics(const double* volts, const uint16_t* raw, size_t count,
+                                            double sample_rate, double full_scale, double* values,
+                                            size_t value_count);
+
+/* The number of bins of the spectrum of `count` samples: 0 Hz to half the sample rate. */
+VM316_HOST_C_API size_t vm316_spectrum_bins(size_t count);
+
+/* The amplitude spectrum of `count` samples in volts at `sample_rate` Hz through `window`
+ * ("hann", "flattop", "rect"), as measure --spectrum computes it: dBV per bin into `dbv`
+ * (dbv_count >= vm316_spectrum_bins(count)), the bin width into *bin_hz, and into `lines` pairs
+ * of frequency and level, the peak first, then its 2nd, 3rd ... harmonics (NaN where there is
+ * none). `text` gets measure's line for channel `channel`. Answers the number of bins, or -1
+ * with why in `text` (a window of another name, too few samples or bins, no FFT library in
+ * this build). */
+VM316_HOST_C_API int vm316_spectrum(int channel, const double* volts, size_t count,
+                                    double sample_rate, const char* window, double* dbv,
+                                    size_t dbv_count, double* bin_hz, double* lines,
+                                    size_t line_count, char* text, size_t text_size);
+
 #ifdef __cplusplus
 }
 #endif

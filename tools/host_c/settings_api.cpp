@@ -7,17 +7,9 @@
 #include "shared/record.h"
 #include "shared/settings.h"
 #include "shared/trigger_rearm.h"
+#include "text_out.h"
 
-namespace {
-
-void CopyOut(const std::string& text, char* out, std::size_t size) {
-  if (out == nullptr || size == 0) return;
-  const std::size_t n = std::min(text.size(), size - 1);
-  std::memcpy(out, text.data(), n);
-  out[n] = '\0';
-}
-
-}  // namespace
+using vm316::host_c::CopyText;
 
 extern "C" int vm316_read_setting(const char* key, const char* text, double* number, int* flags,
                                   char* word, std::size_t word_size, char* why,
@@ -27,15 +19,15 @@ extern "C" int vm316_read_setting(const char* key, const char* text, double* num
       key == nullptr || text == nullptr ? std::nullopt
                                         : vm316::host::ReadSetting(key, text, &refusal);
   if (!value) {
-    CopyOut(key == nullptr || text == nullptr ? "no setting named" : refusal.why, why, why_size);
+    CopyText(key == nullptr || text == nullptr ? "no setting named" : refusal.why, why, why_size);
     return refusal.outside_limits ? VM316_SETTING_OUTSIDE : VM316_SETTING_MALFORMED;
   }
   if (number != nullptr) *number = value->number;
   if (flags != nullptr) {
     *flags = (value->automatic ? VM316_SETTING_AUTO : 0) | (value->none ? VM316_SETTING_NONE : 0);
   }
-  CopyOut(value->word, word, word_size);
-  CopyOut("", why, why_size);
+  CopyText(value->word, word, word_size);
+  CopyText("", why, why_size);
   return VM316_SETTING_OK;
 }
 
@@ -49,7 +41,7 @@ extern "C" int vm316_over_range(const std::uint16_t* samples, std::size_t count)
 extern "C" int vm316_describe_rearm(int channel, int falling, double level, double hysteresis,
                                     const double* volts, std::size_t count, const char* setting,
                                     char* text, std::size_t size) {
-  CopyOut("", text, size);
+  CopyText("", text, size);
   if (channel < 1 || channel > vm316::host::kChannelCount || volts == nullptr) return 0;
   vm316::host::Record record;
   record.trigger_state = vm316::host::TriggerState::kForced;
@@ -63,7 +55,7 @@ extern "C" int vm316_describe_rearm(int channel, int falling, double level, doub
   const std::optional<vm316::host::RearmShortfall> shortfall =
       vm316::host::FindRearmShortfall(record);
   if (!shortfall) return 0;
-  CopyOut(vm316::host::DescribeRearmShortfall(*shortfall, setting != nullptr ? setting : ""), text,
-          size);
+  CopyText(vm316::host::DescribeRearmShortfall(*shortfall, setting != nullptr ? setting : ""), text,
+           size);
   return 1;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <numbers>
 
 #include "errors.h"
@@ -77,6 +78,13 @@ std::string DescribeSpectrum(int channel, const Spectrum& spectrum, SpectrumWind
 
 #ifdef VM316_WITH_FFTW
 
+namespace {
+std::mutex& PlannerMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+}  // namespace
+
 bool SpectrumAvailable() {
   return true;
 }
@@ -100,7 +108,13 @@ Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, Spec
   }
   const std::size_t bins = n / 2 + 1;
   fftw_complex* output = fftw_alloc_complex(bins);
-  fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), input.data(), output, FFTW_ESTIMATE);
+  fftw_plan plan = nullptr;
+  {
+    // Only fftw_execute may run in several threads at once (the panel answers each request in
+    // a thread of its own); making and destroying plans share FFTW's planner.
+    const std::lock_guard<std::mutex> lock(PlannerMutex());
+    plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), input.data(), output, FFTW_ESTIMATE);
+  }
   fftw_execute(plan);
   spectrum.bin_hz = sample_rate / static_cast<double>(n);
   spectrum.dbv.resize(bins);
@@ -110,7 +124,10 @@ Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, Spec
     const double rms = k == 0 ? magnitude : magnitude * std::numbers::sqrt2;
     spectrum.dbv[k] = rms > 0.0 ? std::max(kFloorDbv, 20.0 * std::log10(rms)) : kFloorDbv;
   }
-  fftw_destroy_plan(plan);
+  {
+    const std::lock_guard<std::mutex> lock(PlannerMutex());
+    fftw_destroy_plan(plan);
+  }
   fftw_free(output);
 
   // The highest line clear of the window's skirt around 0 Hz (the DC of the input).

@@ -8,6 +8,10 @@ namespace vm316::host {
 
 namespace {
 
+// A trace below this many converter steps peak-to-peak is noise on a flat input.
+constexpr double kNoiseFloorSteps = 3.0;
+constexpr double kCodesPerFullScale = 128.0;  // one converter step is sensitivity / 128
+
 // The instant an edge passes `level`, from a least-squares line through the samples from the
 // last one beyond the old side of the band to the first one beyond the new side. One or two
 // samples at the level would put the instant wherever the converter's noise happens to cross it
@@ -92,6 +96,13 @@ TraceStatistics ComputeStatistics(std::span<const double> volts, double sample_r
     stats.frequency = EstimateFrequency(volts, sample_rate, stats.min, stats.max);
     stats.pulse = MeasurePulses(volts, sample_rate, noise_floor);
   }
+  return stats;
+}
+
+TraceStatistics ChannelStatistics(const ChannelRecord& trace, double sample_rate) {
+  const double noise_floor = kNoiseFloorSteps * trace.sensitivity / kCodesPerFullScale;
+  TraceStatistics stats = ComputeStatistics(trace.volts, sample_rate, noise_floor);
+  if (trace.OverRange()) stats.pulse = {};
   return stats;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pulse_measurements.h"
+#include "record.h"
 
 namespace vm316::host {
 
@@ -48,5 +49,11 @@ TraceStatistics ComputeStatistics(std::span<const double> volts, double sample_r
 // record holds less than one period.
 std::optional<double> EstimateFrequency(std::span<const double> volts, double sample_rate,
                                         double min, double max);
+
+// The statistics of one recorded channel as every front end shows them: a trace flatter than
+// three converter steps counts as noise on a flat input (no frequency, no pulse measurements),
+// and a record over range has no pulse measurements (clipped edges have neither their true
+// levels nor their true times).
+TraceStatistics ChannelStatistics(const ChannelRecord& trace, double sample_rate);
 
 }  // namespace vm316::host

@@ -20,9 +20,6 @@ constexpr const char* kOverlapColor = "\x1b[1m";
 constexpr const char* kResetColor = "\x1b[0m";
 constexpr int kLabelWidth = 10;  // "-12.5 mV |"
 constexpr int kWantedVoltDivisions = 4;
-// A trace below this many converter steps peak-to-peak is noise on a flat input.
-constexpr double kNoiseFloorSteps = 3.0;
-constexpr double kCodesPerFullScale = 128.0;  // one converter step is sensitivity / 128
 
 // Cell contents: bit 0 channel 1, bit 1 channel 2.
 using Grid = std::vector<std::vector<unsigned char>>;
@@ -229,11 +226,7 @@ std::array<TraceStatistics, kChannelCount> RecordStatistics(const Record& record
   std::array<TraceStatistics, kChannelCount> stats{};
   for (int channel = 0; channel < kChannelCount; ++channel) {
     const ChannelRecord& trace = record.channels[channel];
-    if (!trace.recorded) continue;
-    const double noise_floor = kNoiseFloorSteps * trace.sensitivity / kCodesPerFullScale;
-    stats[channel] = ComputeStatistics(trace.volts, record.sample_rate, noise_floor);
-    // Clipped edges have neither their true levels nor their true times.
-    if (trace.OverRange()) stats[channel].pulse = {};
+    if (trace.recorded) stats[channel] = ChannelStatistics(trace, record.sample_rate);
   }
   return stats;
 }

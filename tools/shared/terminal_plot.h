@@ -31,8 +31,7 @@ std::string RenderPlot(const Record& record, const PlotStyle& style);
 std::string RenderStatistics(const Record& record,
                              const std::array<TraceStatistics, kChannelCount>& stats);
 
-// The statistics of every recorded channel; a trace flatter than two converter steps shows no
-// frequency.
+// The statistics of every recorded channel (ChannelStatistics).
 std::array<TraceStatistics, kChannelCount> RecordStatistics(const Record& record);
 
 // "Trig'd", "Auto (no trigger within 1 s: forced)", "free running".

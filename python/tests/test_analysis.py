@@ -8,10 +8,6 @@ from vm316 import Instrument, MeasureMode
 
 
 def _record(sim, rate="100k", length=1000, mode=MeasureMode.CH12, **inputs):
-    # The day's calibration is made with the inputs grounded, as on the board, and reloaded.
-    sim(ch1="ground", ch2="ground")
-    with Instrument():
-        pass
     sim(**inputs)
     with Instrument() as scope:
         scope.ch1.range = scope.ch2.range = 8

@@ -210,6 +210,12 @@ SettingResult PanelInstrument::ApplyXy(SettingResult result, const SettingValue&
       return result;
     }
   }
+  // The mode in force already: the board is left alone, and the record being taken with it.
+  if ((value.word == "on") == InXy()) {
+    TakeStatus(result, StatusOk);
+    result.value = value.word;
+    return result;
+  }
   const TMeasureMode mode =
       value.word == "on" ? static_cast<TMeasureMode>(mXY) : MeasureModeFor(mask);
   SetMeasureMode(mNone);

@@ -2,10 +2,13 @@
 """The panel in a real browser: headless chromium loads the page, with a token, from a running
 `vm316 serve` on the simulated board (channel 1 on the board's 1 kHz square-wave output,
 channel 2 on a sine), waits for records, checks that the address bar keeps no token, reads the
-DOM, takes a screenshot and checks that its pixels show both traces in their colours; then a
-32 760-sample record; then a page of another origin that tries to frame the panel. Prints the
-records per second that reached the page and the CPU time of `serve` while streaming and while
-idle.
+DOM, takes a screenshot and checks that its pixels show both traces in their colours; reads the
+panel's sigrok download back with the real sigrok-cli; shows the Spectrum view (the peaks at the
+inputs' frequencies) and takes its screenshot; then a 32 760-sample record; then a page of
+another origin that tries to frame the panel; then the XY view on two more servers, two sines
+90 degrees apart (a circle: the drawn pixels lie at one radius all round) and in phase (a line
+at 45 degrees), with a screenshot of the circle. Prints the records per second that reached the
+page and the CPU time of `serve` while streaming and while idle.
 
 usage: browser_test.py VM316 WORK_DIR [CALIBRATION_DIR]
 Exit 77 (skipped) when chromium is not installed.
@@ -13,6 +16,7 @@ Exit 77 (skipped) when chromium is not installed.
 import base64
 import http.server
 import json
+import math
 import os
 import re
 import secrets
@@ -29,6 +33,19 @@ import zlib
 SKIPPED = 77
 CH1_RGB = (0xFF, 0xD4, 0x00)
 CH2_RGB = (0x00, 0xC8, 0xFF)
+XY_RGB = (0x7D, 0xFF, 0x7A)
+# The XY test's inputs: 1.5 V sines on the 2 V range draw a figure of 3/4 of the half-screen.
+XY_AMPLITUDE = 1.5
+XY_RANGE = 2
+XY_RADIUS_SHARE = XY_AMPLITUDE / XY_RANGE
+# The figure is drawn from 8-bit samples: from the centre to the edge of the square (half its
+# side) are 128 code steps. A circle's radius may move by a few steps (quantisation, the
+# converter's noise, each channel's offset) and the line's width.
+CODE_STEPS_PER_HALF = 128
+CIRCLE_STEPS = 4
+LINE_WIDTH_PX = 2
+RADIUS_SHARE_TOLERANCE = 0.03
+LINE_THINNESS = 0.03
 # Bounds on waits that guard against a hang; no assertion depends on how fast anything is.
 START_LIMIT_S = 120
 RECORD_LIMIT_S = 60
@@ -200,8 +217,9 @@ def cpu_share(pid, seconds):
     return (cpu_seconds(pid) - before) / (time.monotonic() - start)
 
 
-def start_server(vm316, work, calibration):
-    state = os.path.join(work, "state")
+def start_server(vm316, work, calibration, ch1="generator", ch2="sine:freq=300,amp=2",
+                 name="state"):
+    state = os.path.join(work, name)
     os.makedirs(state, exist_ok=True)
     if calibration:
         for name in ("Vemora1.Cal", "Vemora2.Cal"):
@@ -211,8 +229,8 @@ def start_server(vm316, work, calibration):
         out.write(secrets.token_hex(16) + "\n")
     env = dict(os.environ, VM316_CLOCK="real", VM316_MESSAGES="quiet")
     server = subprocess.Popen(
-        [vm316, "serve", "--listen", "127.0.0.1:0", "--cal-dir", state, "--sim-ch1", "generator",
-         "--sim-ch2", "sine:freq=300,amp=2", "--token-file", token_file],
+        [vm316, "serve", "--listen", "127.0.0.1:0", "--cal-dir", state, "--sim-ch1", ch1,
+         "--sim-ch2", ch2, "--token-file", token_file],
         env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     deadline = time.monotonic() + START_LIMIT_S
     while time.monotonic() < deadline:
@@ -228,6 +246,186 @@ def start_server(vm316, work, calibration):
             break
     server.kill()
     fail("vm316 serve did not start: " + server.stderr.read())
+
+
+def stop_server(server):
+    server.send_signal(signal.SIGINT)
+    try:
+        code = server.wait(20)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        fail("vm316 serve did not stop on Ctrl-C")
+    if code != 0:
+        fail(f"vm316 serve ended with {code} on Ctrl-C: {server.stderr.read()}")
+
+
+def screenshot(browser, path):
+    """Saves the page as a PNG and returns its pixels and the canvas's box within them."""
+    box = json.loads(browser.evaluate(
+        "JSON.stringify((r => [r.left, r.top, r.right, r.bottom])"
+        "(document.getElementById('screen').getBoundingClientRect()))"))
+    shot = base64.b64decode(
+        browser.call("Page.captureScreenshot", session=True, format="png")["data"])
+    with open(path, "wb") as out:
+        out.write(shot)
+    width, height, rows = read_png(shot)
+    canvas = (max(0, int(box[0]) + 2), max(0, int(box[1]) + 2),
+              min(width, int(box[2]) - 2), min(height, int(box[3]) - 2))
+    return rows, canvas
+
+
+def check_sigrok_download(browser, work):
+    """The panel's sigrok link gives a file the real sigrok-cli reads, with the record's rate
+    and sample count."""
+    sigrok = shutil.which("sigrok-cli")
+    fetched = json.loads(browser.evaluate(
+        "fetch(document.getElementById('sr').href).then(async r => {"
+        " const bytes = new Uint8Array(await r.arrayBuffer()); let text = '';"
+        " for (const b of bytes) text += String.fromCharCode(b);"
+        " return JSON.stringify({status: r.status, data: btoa(text),"
+        " name: r.headers.get('Content-Disposition')}); })"))
+    if fetched["status"] == 404 and not sigrok:
+        return "skipped: no sigrok session files in this build and no sigrok-cli"
+    if fetched["status"] != 200:
+        fail(f"the panel's sigrok link answered {fetched['status']}")
+    match = re.search(r"vm316-record-(\d+)\.sr", fetched["name"] or "")
+    if not match:
+        fail(f"the sigrok download is named {fetched['name']!r}")
+    path = os.path.join(work, "panel.sr")
+    with open(path, "wb") as out:
+        out.write(base64.b64decode(fetched["data"]))
+    if not sigrok:
+        return "sigrok-cli is not installed: the file was not read back"
+    shown = subprocess.run([sigrok, "-i", path, "--show"], capture_output=True, text=True,
+                           timeout=RECORD_LIMIT_S)
+    if shown.returncode != 0:
+        fail(f"sigrok-cli could not read the panel's download: {shown.stderr}")
+    rate = re.search(r"Samplerate: (\d+)", shown.stdout)
+    count = re.search(r"Analog sample count: (\d+)", shown.stdout)
+    settings = browser.evaluate("state.settings")
+    if not rate or int(rate.group(1)) != round(settings["rate"]):
+        fail(f"sigrok-cli reads another rate than {settings['rate']} Hz: {shown.stdout}")
+    if not count or int(count.group(1)) != settings["length"]:
+        fail(f"sigrok-cli reads another sample count than {settings['length']}: {shown.stdout}")
+    return f"sigrok-cli reads {count.group(1)} samples at {rate.group(1)} Hz"
+
+
+def check_spectrum(browser, work):
+    browser.evaluate("document.querySelector('[data-view=\"spectrum\"]').click(), true")
+    text = browser.wait_for(
+        "(() => { const t = document.getElementById('spectrum-text').textContent;"
+        " return /ch1 spectrum \\(hann, [^)]*\\): peak 1\\.000 kHz/.test(t)"
+        " && /ch2 spectrum \\(hann, [^)]*\\): peak 300\\.0 Hz/.test(t) ? t : null; })()",
+        "the spectrum's peaks at 1 kHz (channel 1) and 300 Hz (channel 2)")
+    # The flat-top window over 10 000 samples (10 Hz a bin) for the screenshot: the square
+    # wave's odd harmonics, each line narrow, and the sine's line clear of 0 Hz.
+    browser.evaluate("post({'ch1.dc': '0', length: '10000'}).then(() => true)")
+    browser.evaluate(
+        "(() => { const w = document.getElementById('window'); w.value = 'flattop';"
+        " w.dispatchEvent(new Event('change')); return true; })()")
+    text = browser.wait_for(
+        "(() => { const t = document.getElementById('spectrum-text').textContent;"
+        " return /ch1 spectrum \\(flattop, 10\\.00 Hz a bin\\): peak 1\\.000 kHz/.test(t)"
+        " && /ch2 spectrum \\(flattop, [^)]*\\): peak 300\\.0 Hz/.test(t) ? t : null; })()",
+        "the spectrum of 10 000 samples through the flat-top window")
+    rows, canvas = screenshot(browser, os.path.join(work, "serve-spectrum.png"))
+    yellow = count_colour(rows, canvas, CH1_RGB)
+    cyan = count_colour(rows, canvas, CH2_RGB)
+    least = (canvas[2] - canvas[0]) // 2
+    if yellow < least or cyan < least:
+        fail(f"the spectra are not on the screen: {yellow} channel-1 and {cyan} channel-2 pixels")
+    browser.evaluate("document.querySelector('[data-view=\"time\"]').click(), true")
+    browser.evaluate("post({length: '1000'}).then(() => true)")
+    return text.splitlines()[0]
+
+
+def drawn_xy_points(browser):
+    """The canvas pixels in the XY figure's colour, read from the canvas itself."""
+    r, g, b = XY_RGB
+    return json.loads(browser.evaluate(
+        "(() => { const c = document.getElementById('screen');"
+        " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+        " const points = [];"
+        " for (let y = 0; y < c.height; y++) for (let x = 0; x < c.width; x++) {"
+        "  const i = 4 * (y * c.width + x);"
+        f"  if (Math.abs(d[i] - {r}) < 40 && Math.abs(d[i + 1] - {g}) < 40"
+        f" && Math.abs(d[i + 2] - {b}) < 40) points.push([x, y]); }}"
+        " return JSON.stringify({points, width: c.width, height: c.height}); })()"))
+
+
+def xy_figure(browser, vm316, work, calibration, phase, name):
+    """Starts a server with two 1 kHz sines `phase` degrees apart, shows the XY view and
+    returns the pixels it drew, the canvas size and the pixels of a screenshot."""
+    sine = f"sine:freq=1000,amp={XY_AMPLITUDE}"
+    server, url = start_server(vm316, work, calibration, sine, f"{sine},phase={phase}", name)
+    try:
+        browser.call("Page.navigate", session=True, url=url)
+        browser.wait_for("document.getElementById('m1-freq')?.textContent === '1.000 kHz'",
+                         "records of the XY inputs")
+        # The level first: on the new ranges the default 2.5 V would be held at their edge.
+        browser.evaluate("post({'trigger.level': '0'}).then(() => true)")
+        browser.evaluate(f"post({{'ch1.range': '{XY_RANGE}', 'ch2.range': '{XY_RANGE}'}})"
+                         ".then(() => true)")
+        browser.evaluate("document.querySelector('[data-view=\"xy\"]').click(), true")
+        browser.wait_for(
+            "state.settings.xy && lastRecord && lastRecord.xy"
+            f" && lastRecord.channels[1].range === {XY_RANGE}"
+            " && document.getElementById('scalet').textContent.includes('board in XY')",
+            "a record taken in XY on the screen")
+        drawn = drawn_xy_points(browser)
+        screenshot(browser, os.path.join(work, f"serve-xy-{name}.png"))
+        # Leaving the view takes the board out of XY.
+        browser.evaluate("document.querySelector('[data-view=\"time\"]').click(), true")
+        browser.wait_for("fetch('api/state', {headers}).then(r => r.json())"
+                         ".then(s => s.settings.xy === false)", "XY off with the Time view")
+        return drawn
+    finally:
+        stop_server(server)
+
+
+def check_circle(drawn):
+    points = drawn["points"]
+    if len(points) < 500:
+        fail(f"the XY view drew {len(points)} pixels of its figure")
+    half = min(drawn["width"], drawn["height"]) / 2
+    step = half / CODE_STEPS_PER_HALF
+    xs, ys = [p[0] for p in points], [p[1] for p in points]
+    cx, cy = (min(xs) + max(xs)) / 2, (min(ys) + max(ys)) / 2
+    if math.hypot(cx - drawn["width"] / 2, cy - drawn["height"] / 2) > step + LINE_WIDTH_PX:
+        fail(f"the circle's centre ({cx:.0f}, {cy:.0f}) is off the screen's middle")
+    radii = [math.hypot(x - cx, y - cy) for x, y in points]
+    mean = sum(radii) / len(radii)
+    deviation = max(abs(r - mean) for r in radii)
+    expected = XY_RADIUS_SHARE * half
+    if deviation > CIRCLE_STEPS * step + LINE_WIDTH_PX / 2 or \
+            abs(mean / expected - 1) > RADIUS_SHARE_TOLERANCE:
+        fail(f"not a circle of radius {expected:.0f} px: radius {min(radii):.1f} to "
+             f"{max(radii):.1f} px around ({cx:.0f}, {cy:.0f})")
+    sectors = {int(math.degrees(math.atan2(y - cy, x - cx)) // 10) for x, y in points}
+    if len(sectors) < 36:
+        fail(f"the circle is open: {36 - len(sectors)} of 36 sectors hold no pixel")
+    return f"circle of radius {mean:.1f} px ({min(radii):.1f} to {max(radii):.1f})"
+
+
+def check_line(drawn):
+    points = drawn["points"]
+    if len(points) < 200:
+        fail(f"the XY view drew {len(points)} pixels of its figure")
+    n = len(points)
+    cx = sum(p[0] for p in points) / n
+    cy = sum(p[1] for p in points) / n
+    sxx = sum((x - cx) ** 2 for x, _ in points) / n
+    syy = sum((y - cy) ** 2 for _, y in points) / n
+    sxy = sum((x - cx) * (y - cy) for x, y in points) / n
+    # The principal axes of the pixels: a line has one long and one short.
+    half_trace, det = (sxx + syy) / 2, sxx * syy - sxy * sxy
+    root = math.sqrt(max(0.0, half_trace * half_trace - det))
+    major, minor = half_trace + root, max(0.0, half_trace - root)
+    angle = math.degrees(0.5 * math.atan2(-2 * sxy, sxx - syy))  # screen y points down
+    if math.sqrt(minor / major) > LINE_THINNESS or abs(angle - 45) > 2:
+        fail(f"not a line at 45 degrees: {angle:.1f} degrees, width/length "
+             f"{math.sqrt(minor / major):.3f}")
+    return f"line at {angle:.1f} degrees, width/length {math.sqrt(minor / major):.3f}"
 
 
 def serve_other_origin(panel_url):
@@ -328,16 +526,7 @@ def main():
         if "within twice the range" not in note or "in force: 0 V" not in note:
             fail(f"the refusal reads {note!r}")
 
-        box = json.loads(browser.evaluate(
-            "JSON.stringify((r => [r.left, r.top, r.right, r.bottom])"
-            "(document.getElementById('screen').getBoundingClientRect()))"))
-        shot = base64.b64decode(
-            browser.call("Page.captureScreenshot", session=True, format="png")["data"])
-        with open(os.path.join(work, "panel.png"), "wb") as out:
-            out.write(shot)
-        width, height, rows = read_png(shot)
-        canvas = (max(0, int(box[0]) + 2), max(0, int(box[1]) + 2),
-                  min(width, int(box[2]) - 2), min(height, int(box[3]) - 2))
+        rows, canvas = screenshot(browser, os.path.join(work, "panel.png"))
         yellow = count_colour(rows, canvas, CH1_RGB)
         cyan = count_colour(rows, canvas, CH2_RGB)
         # A trace across the screen is at least a line of pixels as wide as the canvas.
@@ -345,6 +534,9 @@ def main():
         if yellow < least or cyan < least:
             fail(f"the traces are not on the screen: {yellow} channel-1 and {cyan} channel-2 "
                  f"pixels, at least {least} each expected")
+
+        sigrok = check_sigrok_download(browser, work)
+        spectrum = check_spectrum(browser, work)
 
         # The longest record the board takes: it must arrive and be drawn, and keep coming.
         browser.evaluate(
@@ -367,6 +559,9 @@ def main():
 
         check_framing(browser, url)
 
+        circle = check_circle(xy_figure(browser, vm316, work, calibration, 90, "circle"))
+        line = check_line(xy_figure(browser, vm316, work, calibration, 0, "line"))
+
         browser.close()
         browser = None
         time.sleep(IDLE_SECONDS + 1)  # the acquisition rests once no panel asks
@@ -376,19 +571,16 @@ def main():
               f"channel-2 pixels)")
         print(f"records/s to the browser: {rate_1000:.1f} (1000 samples), "
               f"{rate_long:.1f} (32760 samples)")
+        print(f"sigrok download: {sigrok}")
+        print(f"spectrum: {spectrum}")
+        print(f"XY: 90 degrees apart a {circle}; in phase a {line}")
+        print(f"screenshots: {work}/serve-spectrum.png, {work}/serve-xy-circle.png")
         print(f"CPU of vm316 serve: {100 * streaming:.1f} % streaming, {100 * idle:.1f} % idle")
         return 0
     finally:
         if browser:
             browser.close()
-        server.send_signal(signal.SIGINT)
-        try:
-            code = server.wait(20)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            fail("vm316 serve did not stop on Ctrl-C")
-        if code != 0:
-            fail(f"vm316 serve ended with {code} on Ctrl-C: {server.stderr.read()}")
+        stop_server(server)
         shutil.rmtree(profile, ignore_errors=True)
 
 

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -295,6 +296,100 @@ TEST_F(ServeApiTest, AForcedRecordSaysWhenTheHysteresisKeptTheTriggerFromReArmin
   Set("trigger.source=none");
   EXPECT_NE(record_after().find("\"rearm\":null"), std::string::npos);
   Set("trigger.source=ch1&trigger.slope=rising&trigger.level=2.5&trigger.timeout=100");
+}
+
+// XY is the board's mode with both channels: refused without them, ended by turning one off.
+TEST_F(ServeApiTest, XyTakesBothChannels) {
+  struct Case {
+    const char* query;
+    const char* key;
+    bool accepted;
+    const char* says;  // in the result
+    bool xy;           // in force afterwards
+  };
+  const Case cases[] = {
+      {"xy=on", "xy", true, "\"value\":\"on\"", true},
+      {"ch1.on=on", "ch1.on", true, "\"value\":\"on\"", true},
+      {"ch2.on=off", "ch2.on", true, "xy is off: xy needs both channels on", false},
+      {"xy=on", "xy", false, "xy needs both channels on (ch1.on and ch2.on)", false},
+      {"ch2.on=on&xy=1", "xy", true, "\"value\":\"on\"", true},
+      {"xy=maybe", "xy", false, "on or off, not \\\"maybe\\\"", true},
+      {"xy=off", "xy", true, "\"value\":\"off\"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    const std::string answer = Set(c.query);
+    const std::string result = ResultFor(answer, c.key);
+    EXPECT_NE(result.find(c.accepted ? "\"accepted\":true" : "\"accepted\":false"),
+              std::string::npos)
+        << result;
+    EXPECT_NE(result.find(c.says), std::string::npos) << result;
+    EXPECT_NE(answer.find(c.xy ? "\"xy\":true" : "\"xy\":false"), std::string::npos) << answer;
+  }
+  // A record taken in XY says so.
+  Set("xy=on&trigger.source=none");
+  const auto after = static_cast<std::uint64_t>(NumberAfter(State(), "sequence"));
+  httplib::Client client = server_->Client();
+  const auto record = client.Get(("/api/record?after=" + std::to_string(after)).c_str());
+  ASSERT_TRUE(record);
+  ASSERT_EQ(record->status, 200);
+  const Wire wire = Decode(record->body);
+  EXPECT_NE(wire.header.find("\"xy\":true"), std::string::npos) << wire.header;
+  EXPECT_EQ(wire.samples.size(), 2 * 1000u);
+  Set("xy=off&trigger.source=ch1");
+}
+
+// The spectrum of the newest record: a 1 kHz sine of 0.5 V peak is 0.354 V rms, -9.03 dBV,
+// which the flat-top window reads within 0.3 dB; a channel that is off has none.
+TEST(ServeSpectrumTest, ASineReadsItsLevelAtItsFrequency) {
+  ServeProcess server({"--sim-ch1", "sine:freq=1000,amp=0.5"});
+  ASSERT_GT(server.port(), 0) << "vm316 serve did not start: " << server.Stderr();
+  httplib::Client client = server.Client();
+  const auto set = client.Post("/api/settings?ch1.range=0.8&ch2.on=off&trigger.source=none", kPanel,
+                               "", "text/plain");
+  ASSERT_TRUE(set);
+  ASSERT_EQ(set->status, 200);
+  ASSERT_EQ(set->body.find("\"accepted\":false"), std::string::npos) << set->body;
+  const auto after = static_cast<std::uint64_t>(NumberAfter(set->body, "sequence"));
+  ASSERT_TRUE(client.Get(("/api/record?after=" + std::to_string(after)).c_str()));
+
+  const auto answer = client.Get("/api/spectrum?window=flattop");
+  ASSERT_TRUE(answer);
+  ASSERT_EQ(answer->status, 200) << answer->body;
+  EXPECT_EQ(answer->get_header_value("Content-Type"), "application/json");
+  const std::string& json = answer->body;
+  EXPECT_GT(NumberAfter(json, "sequence"), static_cast<double>(after));
+  EXPECT_NE(json.find("\"window\":\"flattop\""), std::string::npos);
+  const double bin = NumberAfter(json, "bin_hz");
+  EXPECT_DOUBLE_EQ(bin, 100.0);  // 100 kHz over 1000 samples
+  EXPECT_NEAR(NumberAfter(json, "frequency"), 1000.0, bin / 2);
+  EXPECT_NEAR(NumberAfter(json, "dbv"), -9.03, 0.3);
+  EXPECT_NE(json.find("\"text\":\"ch1 spectrum (flattop, 100.0 Hz a bin): peak 1.000 kHz -"),
+            std::string::npos)
+      << json.substr(0, 400);
+  // 501 levels, 0 Hz to 50 kHz.
+  const std::size_t levels = json.find("\"dbv\":[");
+  ASSERT_NE(levels, std::string::npos);
+  const std::string list = json.substr(levels, json.find(']', levels) - levels);
+  EXPECT_EQ(std::count(list.begin(), list.end(), ','), 500);
+  EXPECT_NE(json.find("{\"recorded\":false}]"), std::string::npos) << "channel 2 is off";
+
+  struct Refused {
+    const char* query;
+    int status;
+    const char* says;
+  };
+  const Refused refused[] = {
+      {"/api/spectrum?window=kaiser", 400, "window: hann, flattop or rect, not \"kaiser\""},
+      {"/api/spectrum?window=", 400, "window: hann, flattop or rect, not \"\""},
+  };
+  for (const Refused& c : refused) {
+    SCOPED_TRACE(c.query);
+    const auto bad = client.Get(c.query);
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->status, c.status);
+    EXPECT_NE(bad->body.find(c.says), std::string::npos) << bad->body;
+  }
 }
 
 TEST_F(ServeApiTest, RequestsFromElsewhereAreRefused) {

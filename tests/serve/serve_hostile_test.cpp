@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <string>
@@ -239,9 +240,13 @@ TEST_F(ServeHostileTest, EveryAnswerForbidsFramingAndSniffing) {
     const char* path;
     httplib::Headers headers;
   } cases[] = {
-      {"/", {}},          {"/app.js", {}},
-      {"/api/state", {}}, {"/api/record.csv", {}},
-      {"/nowhere", {}},   {"/api/state", {{"Host", "evil.example"}}},
+      {"/", {}},
+      {"/app.js", {}},
+      {"/api/state", {}},
+      {"/api/record.csv", {}},
+      {"/nowhere", {}},
+      {"/api/state", {{"Host", "evil.example"}}},
+      {"/api/spectrum?window=%3Cscript%3Ealert(1)%3C/script%3E%0D%0AX-Injected:%201", {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -256,6 +261,13 @@ TEST_F(ServeHostileTest, EveryAnswerForbidsFramingAndSniffing) {
     EXPECT_EQ(answer->get_header_value("X-Frame-Options"), "DENY");
   }
   httplib::Client client = server_->Client();
+  // A window no spectrum has is refused as text, quoted short and without its line breaks.
+  const auto window = client.Get(std::prev(std::end(cases))->path);
+  ASSERT_TRUE(window);
+  EXPECT_EQ(window->status, 400);
+  EXPECT_EQ(window->get_header_value("Content-Type").find("text/plain"), 0u);
+  EXPECT_FALSE(window->has_header("X-Injected"));
+  EXPECT_EQ(window->body.find('\r'), std::string::npos) << window->body;
   const auto page = client.Get("/");
   ASSERT_TRUE(page);
   EXPECT_FALSE(std::regex_search(page->body, std::regex("<script>|<style|\\sstyle=|\\son[a-z]+=")))

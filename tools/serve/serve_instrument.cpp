@@ -97,7 +97,8 @@ std::string HeaderJson(const PublishedRecord& published) {
                      ",\"trigger\":" + JsonString(record.trigger) + ",\"trigger_channel\":" +
                      (record.trigger_channel ? std::to_string(*record.trigger_channel) : "null") +
                      ",\"trigger_level\":" + JsonNumber(record.trigger_level) +
-                     ",\"timestamp\":" + JsonString(record.timestamp) + ",\"channels\":[";
+                     ",\"timestamp\":" + JsonString(record.timestamp) +
+                     ",\"xy\":" + JsonBool(record.xy) + ",\"channels\":[";
   for (int index = 0; index < kChannelCount; ++index) {
     const ChannelRecord& channel = record.channels[index];
     if (index > 0) json += ",";
@@ -456,6 +457,7 @@ Record PanelInstrument::ReadBackRecord(
   record.pre_samples = static_cast<std::size_t>(std::clamp(length - post, 0, length));
   record.backend = backend_description_;
   record.timestamp = RecordTimestamp(virtual_clock_);
+  record.xy = InXy();
   std::array<std::optional<double>, kChannelCount> levels{};
   const std::vector<int> trigger_channels = TriggerChannels();
   for (const int channel : trigger_channels) {

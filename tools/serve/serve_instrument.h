@@ -135,6 +135,7 @@ class PanelInstrument {
   SettingResult ApplyOne(const std::string& key, const std::string& value);
   SettingResult ApplyRun(SettingResult result, const host::SettingValue& value);
   SettingResult ApplyChannelOn(SettingResult result, int channel, const host::SettingValue& value);
+  SettingResult ApplyXy(SettingResult result, const host::SettingValue& value);
   SettingResult ApplyRate(SettingResult result, const host::SettingValue& value);
   SettingResult ApplyLength(SettingResult result, const host::SettingValue& value);
   SettingResult ApplyPre(SettingResult result, const host::SettingValue& value);
@@ -153,6 +154,7 @@ class PanelInstrument {
   std::string FollowTriggerLevel();
   std::vector<int> TriggerChannels() const;
   int ChannelMask() const;
+  bool InXy() const;  // the board records in its XY mode (mXY)
   // Rebuilds the settings part of the state from the board; true when it changed. It holds
   // every value of the board a change can set, so an unchanged text leaves the armed record.
   bool ReadBackState();

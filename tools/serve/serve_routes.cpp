@@ -8,6 +8,7 @@
 
 #include "serve_assets.h"
 #include "serve_json.h"
+#include "serve_spectrum.h"
 #include "shared/csv_writer.h"
 #include "shared/sigrok_writer.h"
 #include "shared/svg_writer.h"
@@ -24,6 +25,8 @@ constexpr auto kLongPollWait = std::chrono::milliseconds(2000);
 constexpr const char* kTokenCookie = "vm316_token";
 constexpr const char* kPanelHeader = "X-VM316-Panel";
 constexpr const char* kTokenHeader = "X-VM316-Token";
+// A refusal quotes this much of a value it cannot read, no more.
+constexpr std::size_t kQuotedValueLimit = 32;
 
 HttpAnswer Answer(std::string content_type, std::shared_ptr<const std::string> body) {
   HttpAnswer answer;
@@ -65,6 +68,15 @@ std::string SettingsJson(const std::vector<SettingResult>& results, const std::s
     first = false;
   }
   return json + "],\"state\":" + state + "}";
+}
+
+// A value as a refusal quotes it: cut short, and without control characters.
+std::string Quoted(const std::string& value) {
+  std::string quoted;
+  for (const char c : value.substr(0, kQuotedValueLimit)) {
+    quoted += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+  }
+  return "\"" + quoted + (value.size() > kQuotedValueLimit ? "...\"" : "\"");
 }
 
 }  // namespace
@@ -294,6 +306,9 @@ void PanelRoutes::AddApi() {
                                      [](std::ostream& out, const PublishedRecord& record) {
                                        WriteSvg(out, record.record, record.stats);
                                      })});
+  routes_.push_back({"GET", "/api/spectrum", [this](const HttpRequest& request, HttpReply& reply) {
+                       reply(SpectrumAnswer(request));
+                     }});
   if (SigrokFilesAvailable()) {
     routes_.push_back({"GET", "/api/record.sr",
                        DownloadHandler("sr", "application/zip",
@@ -301,6 +316,26 @@ void PanelRoutes::AddApi() {
                                          out << SigrokSessionBytes(record.record);
                                        })});
   }
+}
+
+HttpAnswer PanelRoutes::SpectrumAnswer(const HttpRequest& request) {
+  const std::string name = request.Query("window").value_or("hann");
+  const std::optional<SpectrumWindow> window = ParseSpectrumWindow(name);
+  if (!window) return TextAnswer(400, "window: hann, flattop or rect, not " + Quoted(name) + "\n");
+  if (!SpectrumAvailable()) {
+    return TextAnswer(501,
+                      "this vm316 was built without FFTW: no spectrum (apt-get install "
+                      "libfftw3-dev brings it back)\n");
+  }
+  const std::shared_ptr<const PublishedRecord> record = instrument_.Latest();
+  if (!record) return TextAnswer(404, "no record yet\n");
+  std::lock_guard lock(spectra_.mutex);
+  auto& [sequence, body] = spectra_.bodies[*window];
+  if (!body || sequence != record->sequence) {
+    body = std::make_shared<const std::string>(SpectrumJson(*record, *window));
+    sequence = record->sequence;
+  }
+  return Answer("application/json", body);
 }
 
 PanelRoutes::Handler PanelRoutes::DownloadHandler(

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "serve_access.h"
 #include "serve_http.h"
 #include "serve_instrument.h"
+#include "shared/spectrum.h"
 
 namespace vm316::serve {
 
@@ -49,7 +51,15 @@ class PanelRoutes : public HttpRoutes {
     std::shared_ptr<const std::string> body;
   };
 
+  // The spectrum of each window, computed once for each record however many ask for it.
+  struct Spectra {
+    std::mutex mutex;
+    std::map<host::SpectrumWindow, std::pair<std::uint64_t, std::shared_ptr<const std::string>>>
+        bodies;
+  };
+
   void AddAssets();
+  HttpAnswer SpectrumAnswer(const HttpRequest& request);
   void AddApi();
   Handler DownloadHandler(const char* extension, const char* type,
                           std::function<void(std::ostream&, const PublishedRecord&)> write);
@@ -60,6 +70,7 @@ class PanelRoutes : public HttpRoutes {
   std::string token_;
   std::vector<Route> routes_;
   std::vector<std::unique_ptr<Download>> downloads_;
+  Spectra spectra_;
   std::unique_ptr<RecordWaiters> waiters_;
 };
 

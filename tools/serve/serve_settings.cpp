@@ -132,6 +132,7 @@ SettingResult PanelInstrument::ApplyOne(const std::string& key, const std::strin
     return result;
   }
   if (key == "run") return ApplyRun(result, *read);
+  if (key == "xy") return ApplyXy(result, *read);
   if (key == "rate") return ApplyRate(result, *read);
   if (key == "length") return ApplyLength(result, *read);
   if (key == "pre") return ApplyPre(result, *read);
@@ -178,15 +179,48 @@ int PanelInstrument::ChannelMask() const {
   }
 }
 
+bool PanelInstrument::InXy() const {
+  TMeasureMode mode = mNone;
+  return GetMeasureMode(&mode) == StatusOk && mode == mXY;
+}
+
 SettingResult PanelInstrument::ApplyChannelOn(SettingResult result, int channel,
                                               const SettingValue& value) {
   const int bit = 1 << (channel - 1);
+  const bool was_xy = InXy();
   const int mask = value.word == "on" ? (ChannelMask() | bit) : (ChannelMask() & ~bit);
+  // XY holds both channels; a channel turned off ends it, one turned on leaves it.
+  const TMeasureMode mode =
+      was_xy && mask == 3 ? static_cast<TMeasureMode>(mXY) : MeasureModeFor(mask);
   // The board keeps recording only channel 1 after bring-up until the measure mode changes;
   // passing through mNone makes the mode asked for take effect whatever it did before.
   SetMeasureMode(mNone);
-  TakeStatus(result, SetMeasureMode(MeasureModeFor(mask)));
+  TakeStatus(result, SetMeasureMode(mode));
   result.value = (ChannelMask() & bit) != 0 ? "on" : "off";
+  if (was_xy && !InXy()) result.note = "xy is off: " + XyNeedsBothChannels();
+  return result;
+}
+
+SettingResult PanelInstrument::ApplyXy(SettingResult result, const SettingValue& value) {
+  const int mask = ChannelMask();
+  if (value.word == "on") {
+    if (const auto refusal = XyRefusal((mask & 1) != 0, (mask & 2) != 0)) {
+      result = Malformed(result, *refusal);
+      result.value = "off";
+      return result;
+    }
+  }
+  // The mode in force already: the board is left alone, and the record being taken with it.
+  if ((value.word == "on") == InXy()) {
+    TakeStatus(result, StatusOk);
+    result.value = value.word;
+    return result;
+  }
+  const TMeasureMode mode =
+      value.word == "on" ? static_cast<TMeasureMode>(mXY) : MeasureModeFor(mask);
+  SetMeasureMode(mNone);
+  TakeStatus(result, SetMeasureMode(mode));
+  result.value = InXy() ? "on" : "off";
   return result;
 }
 
@@ -410,7 +444,8 @@ bool PanelInstrument::ReadBackState() {
                      ",\"length\":" + std::to_string(length) + ",\"post\":" + std::to_string(post) +
                      ",\"pre_percent\":" + JsonNumber(settings_.pre_percent) +
                      ",\"max_rate\":" + JsonNumber(GetMaxSampleFrequencyF()) +
-                     ",\"max_length\":" + std::to_string(GetMaxRecordLength()) + ",\"channels\":[";
+                     ",\"max_length\":" + std::to_string(GetMaxRecordLength()) +
+                     ",\"xy\":" + JsonBool(InXy()) + ",\"channels\":[";
   for (int channel = 1; channel <= kChannelCount; ++channel) {
     const auto ch = static_cast<std::uint8_t>(channel);
     std::uint8_t auto_range = 0;

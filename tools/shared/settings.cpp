@@ -36,6 +36,7 @@ enum class Rule : std::uint8_t {
 
 std::optional<Rule> RuleOf(std::string_view key) {
   static const std::pair<const char*, Rule> kGlobal[] = {{"run", Rule::kRun},
+                                                         {"xy", Rule::kOnOff},
                                                          {"rate", Rule::kRate},
                                                          {"length", Rule::kLength},
                                                          {"pre", Rule::kPre},
@@ -101,6 +102,7 @@ const std::vector<std::string>& SettingKeys() {
   static const std::vector<std::string> kKeys = {"run",
                                                  "ch1.on",
                                                  "ch2.on",
+                                                 "xy",
                                                  "rate",
                                                  "length",
                                                  "pre",
@@ -155,6 +157,15 @@ std::optional<std::string> RangeOutside(double volts) {
   // one asked for.
   if (Within(volts, smallest, largest)) return std::nullopt;
   return FormatVolts(smallest) + " to " + FormatVolts(largest) + " full scale";
+}
+
+std::string XyNeedsBothChannels() {
+  return "xy needs both channels on (ch1.on and ch2.on)";
+}
+
+std::optional<std::string> XyRefusal(bool ch1_on, bool ch2_on) {
+  if (ch1_on && ch2_on) return std::nullopt;
+  return XyNeedsBothChannels();
 }
 
 std::optional<std::string> GeneratorOutside(double hertz) {

@@ -29,7 +29,7 @@ struct SettingRefusal {
 };
 
 // The keys, in the order in which a change applies them (each setting's limits depend on the
-// ones before it): run, ch1.on, ch2.on, rate, length, pre, ch1.range, ch1.coupling, ch1.dc,
+// ones before it): run, ch1.on, ch2.on, xy, rate, length, pre, ch1.range, ch1.coupling, ch1.dc,
 // ch2.range, ..., trigger.source, trigger.slope, trigger.level, trigger.hysteresis,
 // trigger.timeout, generator.
 const std::vector<std::string>& SettingKeys();
@@ -47,6 +47,11 @@ std::string GeneratorLimits();
 std::optional<std::string> SampleRateOutside(double hertz);
 std::optional<std::string> RangeOutside(double volts);
 std::optional<std::string> GeneratorOutside(double hertz);
+
+// XY (the board's mXY mode: channel 1 drawn across, channel 2 up) takes both channels: "xy=on"
+// is refused in these words unless both are on, and turning either off ends XY.
+std::string XyNeedsBothChannels();
+std::optional<std::string> XyRefusal(bool ch1_on, bool ch2_on);
 
 // The smallest and largest full scale of the board's ranges, volts.
 std::pair<double, double> RangeLimits();

@@ -3,8 +3,13 @@
 'use strict';
 
 const COLORS = { 1: '#ffd400', 2: '#00c8ff' };
+const XY_COLOR = '#7dff7a';
 const DIVISIONS_X = 10;
 const DIVISIONS_Y = 8;
+// The spectrum's screen: +20 dBV at the top, 20 dB a division down to -140 dBV, below the
+// 8-bit converter's floor on every range.
+const SPECTRUM_TOP_DBV = 20;
+const SPECTRUM_DB_PER_DIV = 20;
 const token = new URLSearchParams(location.search).get('token');
 const headers = { 'X-VM316-Panel': '1' };
 if (token) headers['X-VM316-Token'] = token;
@@ -16,6 +21,8 @@ const canvas = document.getElementById('screen');
 const context = canvas.getContext('2d');
 let state = null;
 let lastRecord = null;
+let view = 'time';
+let viewChosen = false;
 const arrivals = [];
 
 function si(value, unit, digits = 3) {
@@ -125,6 +132,9 @@ function applyState(next) {
     button.classList.toggle('active', button.dataset.run === s.mode);
   }
   for (const [key, note] of Object.entries(state.notes)) showNote(key, note);
+  // A panel that opens on a board in XY shows the XY view.
+  if (!viewChosen && s.xy) selectView('xy', false);
+  viewChosen = true;
 }
 
 function wireControls() {
@@ -257,11 +267,8 @@ function drawTriggerMarks(record) {
   }
 }
 
-function show(record) {
-  drawGraticule();
-  drawTrace(record, 0);
-  drawTrace(record, 1);
-  drawTriggerMarks(record);
+// The marks, scales and tables every view shows.
+function showCommon(record) {
   const mark = document.getElementById('mark');
   mark.textContent = record.mark;
   mark.className = 'mark ' + (record.mark === 'Auto' ? 'auto' : 'trigd');
@@ -271,9 +278,6 @@ function show(record) {
   record.channels.forEach((channel, index) => {
     const n = index + 1;
     document.getElementById(`over${n}`).hidden = !(channel.recorded && channel.over_range);
-    document.getElementById(`scale${n}`).textContent = channel.recorded
-      ? `CH${n} ${si(channel.range / 4, 'V')}/div${channel.coupling === 'ac' ? ' ac' : ''}${channel.dc ? ' @ ' + si(channel.dc, 'V') : ''}`
-      : `CH${n} off`;
     for (const name of ['min', 'max', 'pp', 'mean', 'rms', 'freq']) {
       document.getElementById(`m${n}-${name}`).textContent = channel.recorded ? channel.text[name] : '';
     }
@@ -281,9 +285,198 @@ function show(record) {
       document.getElementById(`p${n}-${i}`).textContent = channel.recorded ? text : '';
     });
   });
+  document.getElementById('seq').textContent = `#${record.sequence}`;
+}
+
+function showTimeScales(record) {
+  record.channels.forEach((channel, index) => {
+    const n = index + 1;
+    document.getElementById(`scale${n}`).textContent = channel.recorded
+      ? `CH${n} ${si(channel.range / 4, 'V')}/div${channel.coupling === 'ac' ? ' ac' : ''}${channel.dc ? ' @ ' + si(channel.dc, 'V') : ''}`
+      : `CH${n} off`;
+  });
   document.getElementById('scalet').textContent = `${si(record.duration / DIVISIONS_X, 's')}/div, ${record.rate_text}, ${record.length} samples`;
   document.getElementById('scaletrig').textContent = `trigger ${record.trigger}`;
-  document.getElementById('seq').textContent = `#${record.sequence}`;
+}
+
+function show(record) {
+  showCommon(record);
+  if (view === 'spectrum') {
+    requestSpectrum();
+  } else if (view === 'xy') {
+    drawXy(record);
+  } else {
+    showTimeScales(record);
+    drawGraticule();
+    drawTrace(record, 0);
+    drawTrace(record, 1);
+    drawTriggerMarks(record);
+  }
+}
+
+// ---- Spectrum ------------------------------------------------------------------------------
+
+let spectrumBusy = false;
+let spectrumShown = null; // the sequence and window of the spectrum on the screen
+
+// One request at a time: records that come meanwhile are skipped, and the newest is asked for
+// once the answer is drawn.
+async function requestSpectrum() {
+  const windowName = document.getElementById('window').value;
+  if (spectrumBusy || !lastRecord) return;
+  if (spectrumShown && spectrumShown.sequence === lastRecord.sequence && spectrumShown.window === windowName) return;
+  spectrumBusy = true;
+  try {
+    const response = await fetch('api/spectrum?window=' + encodeURIComponent(windowName), { headers, cache: 'no-store' });
+    if (!response.ok) throw new Error(await response.text());
+    const spectrum = await response.json();
+    spectrumShown = { sequence: spectrum.sequence, window: spectrum.window };
+    if (view === 'spectrum') drawSpectrum(spectrum);
+  } catch (error) {
+    document.getElementById('spectrum-text').textContent = String(error.message || error);
+    spectrumShown = null;
+  } finally {
+    spectrumBusy = false;
+  }
+  if (view === 'spectrum' && lastRecord && spectrumShown && spectrumShown.sequence !== lastRecord.sequence) requestSpectrum();
+}
+
+function yOfDbv(dbv) {
+  const bottom = SPECTRUM_TOP_DBV - DIVISIONS_Y * SPECTRUM_DB_PER_DIV;
+  const clamped = Math.min(SPECTRUM_TOP_DBV, Math.max(bottom, dbv));
+  return ((SPECTRUM_TOP_DBV - clamped) / (SPECTRUM_TOP_DBV - bottom)) * canvas.height;
+}
+
+// dBV over frequency from 0 Hz to half the sample rate; bins that share a pixel column show
+// the highest of them, so that no line is lost between columns.
+function drawSpectrum(spectrum) {
+  drawGraticule();
+  const { width } = canvas;
+  spectrum.channels.forEach((channel, index) => {
+    if (!channel.recorded || channel.dbv.length < 2) return;
+    const levels = channel.dbv;
+    const n = levels.length;
+    context.strokeStyle = COLORS[index + 1];
+    context.lineWidth = 2;
+    context.beginPath();
+    const columns = Math.min(width, n);
+    for (let column = 0; column < columns; column++) {
+      const start = Math.floor((column * n) / columns);
+      const end = Math.max(start + 1, Math.floor(((column + 1) * n) / columns));
+      let high = -Infinity;
+      for (let k = start; k < end; k++) high = Math.max(high, levels[k]);
+      const x = (start * width) / (n - 1);
+      if (column === 0) context.moveTo(x, yOfDbv(high));
+      else context.lineTo(x, yOfDbv(high));
+    }
+    context.stroke();
+  });
+  const nyquist = spectrum.rate / 2;
+  spectrum.channels.forEach((channel, index) => {
+    const n = index + 1;
+    document.getElementById(`scale${n}`).textContent = channel.recorded ? `CH${n} ${SPECTRUM_DB_PER_DIV} dB/div, top ${SPECTRUM_TOP_DBV} dBV` : `CH${n} off`;
+  });
+  document.getElementById('scalet').textContent = `${si(nyquist / DIVISIONS_X, 'Hz')}/div, 0 to ${si(nyquist, 'Hz')}, ${si(spectrum.bin_hz, 'Hz', 4)} a bin`;
+  document.getElementById('scaletrig').textContent = `window ${spectrum.window}`;
+  document.getElementById('spectrum-text').textContent = spectrum.channels
+    .filter((channel) => channel.recorded)
+    .map((channel) => channel.text)
+    .join('\n');
+}
+
+// ---- XY ------------------------------------------------------------------------------------
+
+// Channel 1 across, channel 2 up, each over its own range (its full scale from the centre to
+// the edge, centred on its DC level), in a square in the middle of the screen.
+function xyGeometry() {
+  const side = Math.min(canvas.width, canvas.height);
+  return { side, left: (canvas.width - side) / 2, top: (canvas.height - side) / 2 };
+}
+
+function drawXyGraticule() {
+  const { width, height } = canvas;
+  const { side, left, top } = xyGeometry();
+  context.fillStyle = '#0b0e11';
+  context.fillRect(0, 0, width, height);
+  context.strokeStyle = '#2c333b';
+  context.lineWidth = 1;
+  context.beginPath();
+  for (let i = 0; i <= DIVISIONS_Y; i++) {
+    const at = Math.round((i * side) / DIVISIONS_Y) + 0.5;
+    context.moveTo(left + at, top);
+    context.lineTo(left + at, top + side);
+    context.moveTo(left, top + at);
+    context.lineTo(left + side, top + at);
+  }
+  context.stroke();
+  context.strokeStyle = '#4a545f';
+  context.beginPath();
+  context.moveTo(left + side / 2 + 0.5, top);
+  context.lineTo(left + side / 2 + 0.5, top + side);
+  context.moveTo(left, top + side / 2 + 0.5);
+  context.lineTo(left + side, top + side / 2 + 0.5);
+  context.stroke();
+}
+
+function drawXy(record) {
+  drawXyGraticule();
+  const [across, up] = record.channels;
+  const [xs, ys] = record.samples;
+  if (!xs || !ys) {
+    context.fillStyle = '#8a96a3';
+    context.font = '24px sans-serif';
+    context.fillText('XY needs both channels on', 40, 60);
+    return;
+  }
+  const { side, left, top } = xyGeometry();
+  const half = side / 2;
+  const offset = (code) => ((code - 32768) / 32768) * half;
+  context.strokeStyle = XY_COLOR;
+  context.lineWidth = 2;
+  context.beginPath();
+  for (let i = 0; i < xs.length; i++) {
+    const x = left + half + offset(xs[i]);
+    const y = top + half - offset(ys[i]);
+    if (i === 0) context.moveTo(x, y);
+    else context.lineTo(x, y);
+  }
+  context.stroke();
+  document.getElementById('scale1').textContent = `CH1 ${si(across.range / 4, 'V')}/div across`;
+  document.getElementById('scale2').textContent = `CH2 ${si(up.range / 4, 'V')}/div up`;
+  document.getElementById('scalet').textContent = `${record.rate_text}, ${record.length} samples${record.xy ? ', board in XY' : ''}`;
+  document.getElementById('scaletrig').textContent = `trigger ${record.trigger}`;
+}
+
+// ---- Views ---------------------------------------------------------------------------------
+
+// XY is a mode of the board: the server records in it while the XY view is shown, and leaves
+// it with the view.
+function selectView(next, tellServer = true) {
+  const previous = view;
+  view = next;
+  viewChosen = true;
+  for (const button of document.querySelectorAll('[data-view]')) {
+    button.classList.toggle('active', button.dataset.view === view);
+  }
+  document.getElementById('window-choice').hidden = view !== 'spectrum';
+  document.getElementById('spectrum-text').hidden = view !== 'spectrum';
+  spectrumShown = null;
+  if (tellServer && previous !== view && (previous === 'xy' || view === 'xy')) {
+    post({ xy: view === 'xy' ? 'on' : 'off' }).catch(report);
+  }
+  if (lastRecord) show(lastRecord);
+  else if (view === 'xy') drawXyGraticule();
+  else drawGraticule();
+}
+
+function wireViews() {
+  for (const button of document.querySelectorAll('[data-view]')) {
+    button.addEventListener('click', () => selectView(button.dataset.view));
+  }
+  document.getElementById('window').addEventListener('change', () => {
+    spectrumShown = null;
+    requestSpectrum();
+  });
 }
 
 function countArrival() {
@@ -333,6 +526,7 @@ async function refreshState() {
 }
 
 wireControls();
+wireViews();
 drawGraticule();
 refreshState();
 setInterval(refreshState, 2000);

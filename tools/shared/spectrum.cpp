@@ -75,6 +75,15 @@ std::string DescribeSpectrum(int channel, const Spectrum& spectrum, SpectrumWind
   return text + "\n";
 }
 
+RecordSpectra ComputeRecordSpectra(const Record& record, SpectrumWindow window) {
+  RecordSpectra spectra;
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (trace.recorded) spectra[channel] = ComputeSpectrum(trace.volts, record.sample_rate, window);
+  }
+  return spectra;
+}
+
 #ifdef VM316_WITH_FFTW
 
 bool SpectrumAvailable() {

@@ -82,6 +82,21 @@ void DrawSeries(std::span<const double> values, unsigned char bit, const AxisSca
   }
 }
 
+void DrawColumns(std::span<const double> per_column, unsigned char bit, const AxisScale& scale,
+                 CellGrid& grid) {
+  if (grid.empty()) return;
+  const int height = static_cast<int>(grid.size());
+  const std::size_t count = std::min(per_column.size(), grid.front().size());
+  for (std::size_t column = 0; column < count; ++column) {
+    double low = per_column[column];
+    if (column > 0) low = std::min(low, per_column[column - 1]);
+    if (column + 1 < count) low = std::min(low, per_column[column + 1]);
+    const int top = CellRow(per_column[column], scale, height);
+    const int bottom = std::max(top, CellRow(low, scale, height) - 1);
+    for (int row = top; row <= bottom; ++row) grid[row][column] |= bit;
+  }
+}
+
 std::string ChannelMark(int channel, bool color) {
   const unsigned char content = ChannelBit(channel);
   if (!color) return std::string(1, Glyph(content));

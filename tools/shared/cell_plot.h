@@ -35,6 +35,11 @@ int CellColumn(double value, const AxisScale& scale, int width);
 void DrawSeries(std::span<const double> values, unsigned char bit, const AxisScale& scale,
                 CellGrid& grid);
 
+// Draws one value per column, each column from its value down to the lower of its neighbours',
+// so that a spectral line stands in its own column rather than in the one after it.
+void DrawColumns(std::span<const double> per_column, unsigned char bit, const AxisScale& scale,
+                 CellGrid& grid);
+
 // One channel's mark ("*" or "o"), coloured on a terminal that takes colours.
 std::string ChannelMark(int channel, bool color);
 

@@ -27,9 +27,6 @@ constexpr double kPlotWidth = kWidth - kLeft - kRight;
 constexpr double kPlotHeight = kHeight - kTop - kBottom;
 constexpr int kWantedTimeDivisions = 10;
 constexpr int kWantedVoltDivisions = 8;
-constexpr double kCodesPerFullScale = 128.0;
-constexpr double kHighestCode = 255.0;
-constexpr double kMidCode = 128.0;
 
 void WriteTraces(std::ostream& out, const Record& record, const SvgFrame& frame) {
   for (int channel = 0; channel < kChannelCount; ++channel) {
@@ -82,9 +79,8 @@ void WriteOverRange(std::ostream& out, const Record& record, const SvgFrame& fra
         << "\" class=\"over-range\" font-family=\"sans-serif\" font-size=\"13\" "
            "font-weight=\"bold\" fill=\""
         << kSvgAlertColor << "\">\n";
-    const double step = trace.sensitivity / kCodesPerFullScale;
-    for (const double code : {0.0, kHighestCode}) {
-      const double volts = trace.dc_level + (code - kMidCode) * step;
+    const AxisScale window = RangeScale(trace, 1);
+    for (const double volts : {window.low, window.high}) {
       if (volts < frame.y.low || volts > frame.y.high) continue;
       out << "    <line x1=\"" << SvgFixed(kLeft) << "\" y1=\"" << SvgFixed(frame.Y(volts))
           << "\" x2=\"" << SvgFixed(kLeft + kPlotWidth) << "\" y2=\"" << SvgFixed(frame.Y(volts))

@@ -74,21 +74,29 @@ std::string WindowLine(const RecordSpectra& spectra, SpectrumWindow window) {
   return std::string(SpectrumWindowName(window)) + " window";
 }
 
+// The column of a bin: the bins spread evenly from 0 Hz (the first column's left edge) to half
+// the sample rate (the last column's right edge).
+int ColumnOfBin(std::size_t bin, std::size_t bins, int width) {
+  if (bins < 2) return 0;
+  return std::min(width - 1, static_cast<int>(bin * static_cast<std::size_t>(width) / (bins - 1)));
+}
+
 // The highest line in each column, as a spectrum analyser's peak detector shows many bins on
 // one column: a line stands out of the floor instead of drowning in the floor's spread.
 std::vector<double> PeakPerColumn(const std::vector<double>& dbv, int width) {
-  std::vector<double> peaks;
-  const std::size_t count = dbv.size();
-  for (int column = 0; column < width; ++column) {
-    const std::size_t first =
-        count * static_cast<std::size_t>(column) / static_cast<std::size_t>(width);
-    const std::size_t last =
-        count * static_cast<std::size_t>(column + 1) / static_cast<std::size_t>(width);
-    if (first >= count) break;
-    peaks.push_back(
-        *std::max_element(dbv.begin() + static_cast<std::ptrdiff_t>(first),
-                          dbv.begin() + static_cast<std::ptrdiff_t>(std::max(last, first + 1))));
+  std::vector<double> peaks(static_cast<std::size_t>(width),
+                            -std::numeric_limits<double>::infinity());
+  std::vector<bool> filled(static_cast<std::size_t>(width), false);
+  for (std::size_t k = 0; k < dbv.size(); ++k) {
+    const auto column = static_cast<std::size_t>(ColumnOfBin(k, dbv.size(), width));
+    peaks[column] = std::max(peaks[column], dbv[k]);
+    filled[column] = true;
   }
+  // With fewer bins than columns a column between two bins shows the one before it.
+  for (std::size_t column = 1; column < peaks.size(); ++column) {
+    if (!filled[column]) peaks[column] = peaks[column - 1];
+  }
+  if (dbv.empty()) peaks.clear();
   return peaks;
 }
 
@@ -97,13 +105,13 @@ std::vector<double> PeakPerColumn(const std::vector<double>& dbv, int width) {
 std::string PeakLine(int channel, const SpectralLine& peak, int column, int width, bool color) {
   const std::string text = "ch" + std::to_string(channel + 1) + " peak " + Level(peak);
   const std::string v = color ? "\x1b[1mv\x1b[0m" : std::string("v");
-  std::string line(static_cast<std::size_t>(kCellLabelWidth), ' ');
-  if (column + 2 + static_cast<int>(text.size()) <= width) {
+  const std::string line(static_cast<std::size_t>(kCellLabelWidth), ' ');
+  const int size = static_cast<int>(text.size());
+  // Right of the mark where it fits, or where the left has no room for it either.
+  if (column + 2 + size <= width || column < size + 1) {
     return line + std::string(static_cast<std::size_t>(column), ' ') + v + " " + text;
   }
-  const int start = std::max(0, column - 1 - static_cast<int>(text.size()));
-  return line + std::string(static_cast<std::size_t>(start), ' ') +
-         text.substr(0, static_cast<std::size_t>(column - start - 1)) + " " + v;
+  return line + std::string(static_cast<std::size_t>(column - size - 1), ' ') + text + " " + v;
 }
 
 void WriteMarks(std::ostream& out, int channel, const Spectrum& spectrum, const SvgFrame& frame) {
@@ -191,9 +199,9 @@ std::string RenderSpectrumPlot(const Record& record, const RecordSpectra& spectr
     // The column the peak's bin is drawn in.
     const auto bin =
         static_cast<std::size_t>(std::lround(spectrum.peak->frequency / spectrum.bin_hz));
-    const int column =
-        static_cast<int>(bin * static_cast<std::size_t>(width) / spectrum.dbv.size());
-    out += PeakLine(channel, *spectrum.peak, column, width, style.color) + "\n";
+    out += PeakLine(channel, *spectrum.peak, ColumnOfBin(bin, spectrum.dbv.size(), width), width,
+                    style.color) +
+           "\n";
   }
   out += LabelledRows(grid, RowLabels(levels, height, "dBV"), {}, style.color);
   out += BottomAxis(width);

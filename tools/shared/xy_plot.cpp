@@ -1,7 +1,6 @@
 #include "xy_plot.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "cell_plot.h"
 #include "output_file.h"
@@ -14,8 +13,8 @@ namespace {
 
 constexpr int kAcross = 0;  // channel 1
 constexpr int kUp = 1;      // channel 2
-constexpr int kWantedCellDivisions = 4;
-constexpr int kWantedSvgDivisions = 8;
+constexpr int kCellDivisions = 4;
+constexpr int kSvgDivisions = 8;
 constexpr int kCellAspect = 2;  // a character cell is about twice as high as it is wide
 
 constexpr double kSvgLeft = 90.0;
@@ -26,11 +25,13 @@ constexpr double kLegendOffset = 64.0;  // from the plot's bottom edge to the le
 constexpr int kLegendLines = 3;
 constexpr const char* kFigureColor = "#b05000";
 
-// The channel's range on whole ticks: the converter's window reaches a step short of its top.
-AxisScale AxisOf(const ChannelRecord& channel, int wanted_divisions) {
-  AxisScale scale = RangeScale(channel, wanted_divisions);
-  scale.low = std::floor(scale.low / scale.step) * scale.step;
-  scale.high = std::ceil(scale.high / scale.step) * scale.step;
+// The channel's full scale about its DC level: the converter's window reaches one step short
+// of its top. Its ticks divide the full scale evenly, so that both ends and the DC level are
+// labelled.
+AxisScale AxisOf(const ChannelRecord& channel, int divisions) {
+  AxisScale scale = RangeScale(channel, divisions);
+  scale.high = std::max(scale.high, channel.dc_level + channel.sensitivity);
+  if (channel.sensitivity > 0.0) scale.step = 2.0 * channel.sensitivity / divisions;
   return scale;
 }
 
@@ -43,7 +44,7 @@ ChannelRoles Roles(const Record& record) {
   const char* words[kChannelCount] = {"across", "up"};
   for (int channel = 0; channel < kChannelCount; ++channel) {
     roles[channel] = std::string(words[channel]) + " (" +
-                     Span(AxisOf(record.channels[channel], kWantedCellDivisions)) + ")";
+                     Span(AxisOf(record.channels[channel], kCellDivisions)) + ")";
   }
   return roles;
 }
@@ -58,8 +59,8 @@ bool BothRecorded(const Record& record) {
 std::string RenderXyPlot(const Record& record, const PlotStyle& style) {
   const auto [width_limit, height] = FittedSize(style);
   const int width = std::min(width_limit, kCellAspect * (height - 1) + 1);
-  const AxisScale across = AxisOf(record.channels[kAcross], kWantedCellDivisions);
-  const AxisScale up = AxisOf(record.channels[kUp], kWantedCellDivisions);
+  const AxisScale across = AxisOf(record.channels[kAcross], kCellDivisions);
+  const AxisScale up = AxisOf(record.channels[kUp], kCellDivisions);
   CellGrid grid = EmptyGrid(width, height);
   if (BothRecorded(record)) {
     const std::vector<double>& x = record.channels[kAcross].volts;
@@ -78,8 +79,8 @@ std::string RenderXyPlot(const Record& record, const PlotStyle& style) {
 }
 
 void WriteXySvg(std::ostream& out, const Record& record) {
-  const SvgFrame frame{.x = AxisOf(record.channels[kAcross], kWantedSvgDivisions),
-                       .y = AxisOf(record.channels[kUp], kWantedSvgDivisions),
+  const SvgFrame frame{.x = AxisOf(record.channels[kAcross], kSvgDivisions),
+                       .y = AxisOf(record.channels[kUp], kSvgDivisions),
                        .left = kSvgLeft,
                        .top = kSvgTop,
                        .width = kSvgPlot,

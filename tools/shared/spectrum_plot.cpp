@@ -26,11 +26,7 @@ constexpr int kWantedFrequencyDivisions = 5;
 constexpr int kWantedSvgFrequencyDivisions = 10;
 
 constexpr double kSvgWidth = 960.0;
-constexpr double kSvgLeft = 90.0;
-constexpr double kSvgRight = 30.0;
-constexpr double kSvgTop = 60.0;
 constexpr double kSvgPlotHeight = 440.0;
-constexpr double kLegendOffset = 64.0;  // from the plot's bottom edge to the legend's first line
 constexpr int kLegendLinesPerChannel = 2;
 constexpr double kMarkSize = 6.0;
 
@@ -148,7 +144,7 @@ void WriteMarks(std::ostream& out, int channel, const Spectrum& spectrum, const 
 void WriteLegend(std::ostream& out, const Record& record, const RecordSpectra& spectra,
                  const SvgFrame& frame) {
   out << "  <g id=\"legend\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#202020\">\n";
-  double y = frame.Bottom() + kLegendOffset;
+  double y = frame.Bottom() + kSvgLegendOffset;
   for (int channel = 0; channel < kChannelCount; ++channel) {
     if (!spectra[channel]) continue;
     const Spectrum& spectrum = *spectra[channel];
@@ -219,12 +215,12 @@ void WriteSpectrumSvg(std::ostream& out, const Record& record, const RecordSpect
   }
   const SvgFrame frame{.x = FrequencyScale(record, kWantedSvgFrequencyDivisions),
                        .y = LevelScale(series, kWantedSvgDbDivisions),
-                       .left = kSvgLeft,
-                       .top = kSvgTop,
-                       .width = kSvgWidth - kSvgLeft - kSvgRight,
+                       .left = kSvgPlotLeft,
+                       .top = kSvgPlotTop,
+                       .width = kSvgWidth - kSvgPlotLeft - kSvgPlotRight,
                        .height = kSvgPlotHeight};
   const double height =
-      frame.Bottom() + kLegendOffset +
+      frame.Bottom() + kSvgLegendOffset +
       (static_cast<double>(series.size()) * kLegendLinesPerChannel + 1) * kSvgLineHeight;
   WriteSvgStart(out, kSvgWidth, height, "vm316 spectrum " + record.timestamp);
   WriteSvgHeading(out, frame, "vm316 spectrum, " + record.timestamp + ", trigger " + record.trigger,

@@ -15,7 +15,7 @@ constexpr double kTickLabelGap = 8.0;    // between a y tick label and the frame
 constexpr double kXLabelBelow = 18.0;    // from the frame to the x tick labels
 constexpr double kXTitleBelow = 40.0;    // from the frame to the x axis' title
 constexpr double kYTitleLeft = 70.0;     // from the frame to the y axis' title
-constexpr double kBadgeCharWidth = 7.0;  // the badge's bold 13 px letters
+constexpr double kBadgeCharWidth = 8.0;  // the badge's bold 13 px letters
 constexpr double kSwatchLength = 24.0;
 
 }  // namespace

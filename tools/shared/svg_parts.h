@@ -19,6 +19,12 @@ namespace vm316::host {
 inline constexpr std::array<const char*, kChannelCount> kSvgTraceColor = {"#d4a000", "#0090c0"};
 inline constexpr const char* kSvgAlertColor = "#d00000";
 inline constexpr double kSvgLineHeight = 18.0;
+// The page's margins around the plot: the value labels and the axis' title on the left, the
+// heading and the Trig'd/Auto badge above; the legend starts this far under the plot.
+inline constexpr double kSvgPlotLeft = 90.0;
+inline constexpr double kSvgPlotRight = 30.0;
+inline constexpr double kSvgPlotTop = 60.0;
+inline constexpr double kSvgLegendOffset = 64.0;
 
 // The plot's area on the page and the scales across (x) and up (y) it.
 struct SvgFrame {

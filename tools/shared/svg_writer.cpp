@@ -17,11 +17,11 @@ constexpr double kWidth = 960.0;
 // pulse measurements), then a flag per clipped channel, so that nothing written covers a trace.
 constexpr double kLineHeight = kSvgLineHeight;
 constexpr int kLegendLinesPerChannel = 2;
-constexpr double kLegendOffset = 64.0;  // from the plot's bottom edge to the legend's first line
+constexpr double kLegendOffset = kSvgLegendOffset;
 constexpr double kHeight = 560.0 + 4 * kLineHeight;
-constexpr double kLeft = 90.0;
-constexpr double kRight = 30.0;
-constexpr double kTop = 60.0;
+constexpr double kLeft = kSvgPlotLeft;
+constexpr double kRight = kSvgPlotRight;
+constexpr double kTop = kSvgPlotTop;
 constexpr double kBottom = 110.0 + 4 * kLineHeight;
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
 constexpr double kPlotHeight = kHeight - kTop - kBottom;

@@ -17,12 +17,8 @@ constexpr int kCellDivisions = 4;
 constexpr int kSvgDivisions = 8;
 constexpr int kCellAspect = 2;  // a character cell is about twice as high as it is wide
 
-constexpr double kSvgLeft = 90.0;
-constexpr double kSvgTop = 60.0;
 constexpr double kSvgPlot = 520.0;
-constexpr double kSvgRight = 30.0;
-constexpr double kLegendOffset = 64.0;  // from the plot's bottom edge to the legend's first line
-constexpr int kLegendLines = 3;
+constexpr int kLegendLines = 4;
 constexpr const char* kFigureColor = "#b05000";
 
 // The channel's full scale about its DC level: the converter's window reaches one step short
@@ -81,14 +77,15 @@ std::string RenderXyPlot(const Record& record, const PlotStyle& style) {
 void WriteXySvg(std::ostream& out, const Record& record) {
   const SvgFrame frame{.x = AxisOf(record.channels[kAcross], kSvgDivisions),
                        .y = AxisOf(record.channels[kUp], kSvgDivisions),
-                       .left = kSvgLeft,
-                       .top = kSvgTop,
+                       .left = kSvgPlotLeft,
+                       .top = kSvgPlotTop,
                        .width = kSvgPlot,
                        .height = kSvgPlot};
-  const double width = kSvgLeft + kSvgPlot + kSvgRight;
-  const double height = frame.Bottom() + kLegendOffset + kLegendLines * kSvgLineHeight;
+  const double width = kSvgPlotLeft + kSvgPlot + kSvgPlotRight;
+  const double height = frame.Bottom() + kSvgLegendOffset + kLegendLines * kSvgLineHeight;
   WriteSvgStart(out, width, height, "vm316 XY " + record.timestamp);
-  WriteSvgHeading(out, frame, "vm316 XY, " + record.timestamp, RecordFooter(record));
+  // The page is narrow: the record's details go to the legend, clear of the Trig'd/Auto badge.
+  WriteSvgHeading(out, frame, "vm316 XY", "channel 1 across, channel 2 up");
   WriteSvgGrid(out, frame);
   WriteSvgAxes(out, frame, {"V", "V", "channel 1 (V)", "channel 2 (V)"});
   SvgPoints points;
@@ -104,10 +101,9 @@ void WriteXySvg(std::ostream& out, const Record& record) {
   WriteSvgTriggerState(out, record, frame);
 
   out << "  <g id=\"legend\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#202020\">\n";
-  double y = frame.Bottom() + kLegendOffset;
+  double y = frame.Bottom() + kSvgLegendOffset;
   WriteSvgSwatch(out, frame.left + 24, y, kFigureColor);
-  WriteSvgText(out, frame.left + 32, y, "start",
-               "the samples in order; trigger " + record.trigger + "; " + record.backend);
+  WriteSvgText(out, frame.left + 32, y, "start", "the samples in order: " + RecordFooter(record));
   const ChannelRoles roles = Roles(record);
   for (int channel = 0; channel < kChannelCount; ++channel) {
     y += kSvgLineHeight;
@@ -117,6 +113,8 @@ void WriteXySvg(std::ostream& out, const Record& record) {
                      DescribeChannel(trace) + (trace.OverRange() ? "  OVER RANGE: clipped" : ""),
                  trace.OverRange() ? std::string(" fill=\"") + kSvgAlertColor + "\"" : "");
   }
+  WriteSvgText(out, frame.left + 32, y + kSvgLineHeight, "start",
+               record.timestamp + "; trigger " + record.trigger + "; " + record.backend);
   out << "  </g>\n";
   WriteSvgEnd(out);
 }

@@ -57,19 +57,20 @@ const char* SpectrumWindowName(SpectrumWindow window) {
   return "rect";
 }
 
+std::string DescribeLine(const SpectralLine& line) {
+  char dbv[32];
+  std::snprintf(dbv, sizeof dbv, "%.2f dBV", line.dbv);
+  return FormatFrequency(line.frequency) + " " + dbv;
+}
+
 std::string DescribeSpectrum(int channel, const Spectrum& spectrum, SpectrumWindow window) {
-  auto level = [](const SpectralLine& line) {
-    char dbv[32];
-    std::snprintf(dbv, sizeof dbv, "%.2f dBV", line.dbv);
-    return FormatFrequency(line.frequency) + " " + dbv;
-  };
   std::string text = "ch" + std::to_string(channel) + " spectrum (" + SpectrumWindowName(window) +
                      ", " + FormatQuantity(spectrum.bin_hz, "Hz", 4) + " a bin): peak " +
-                     (spectrum.peak ? level(*spectrum.peak) : "--");
+                     (spectrum.peak ? DescribeLine(*spectrum.peak) : "--");
   if (!spectrum.harmonics.empty()) {
     text += "; harmonics";
     for (std::size_t i = 0; i < spectrum.harmonics.size(); ++i) {
-      text += (i == 0 ? " " : ", ") + level(spectrum.harmonics[i]);
+      text += (i == 0 ? " " : ", ") + DescribeLine(spectrum.harmonics[i]);
     }
   }
   return text + "\n";

@@ -36,6 +36,9 @@ inline constexpr int kHarmonicCount = 6;  // the fundamental's 2nd to 7th
 bool SpectrumAvailable();
 Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, SpectrumWindow window);
 
+// "1.000 kHz -9.03 dBV".
+std::string DescribeLine(const SpectralLine& line);
+
 // One spectrum per recorded channel of the record; nothing for a channel not recorded.
 using RecordSpectra = std::array<std::optional<Spectrum>, kChannelCount>;
 RecordSpectra ComputeRecordSpectra(const Record& record, SpectrumWindow window);

@@ -30,12 +30,6 @@ constexpr double kSvgPlotHeight = 440.0;
 constexpr int kLegendLinesPerChannel = 2;
 constexpr double kMarkSize = 6.0;
 
-std::string Level(const SpectralLine& line) {
-  char dbv[32];
-  std::snprintf(dbv, sizeof dbv, "%.2f dBV", line.dbv);
-  return FormatFrequency(line.frequency) + " " + dbv;
-}
-
 // The dBV scale of the series drawn: from the highest line down kShownRangeDb, or to the
 // lowest when that is higher.
 AxisScale LevelScale(const std::vector<std::span<const double>>& series, int wanted_divisions) {
@@ -99,7 +93,7 @@ std::vector<double> PeakPerColumn(const std::vector<double>& dbv, int width) {
 // "v ch1 peak 1.000 kHz -9.03 dBV" with the v at `column` of the plot, or the text before the
 // v where it would run past the plot's right edge.
 std::string PeakLine(int channel, const SpectralLine& peak, int column, int width, bool color) {
-  const std::string text = "ch" + std::to_string(channel + 1) + " peak " + Level(peak);
+  const std::string text = "ch" + std::to_string(channel + 1) + " peak " + DescribeLine(peak);
   const std::string v = color ? "\x1b[1mv\x1b[0m" : std::string("v");
   const std::string line(static_cast<std::size_t>(kCellLabelWidth), ' ');
   const int size = static_cast<int>(text.size());
@@ -124,7 +118,7 @@ void WriteMarks(std::ostream& out, int channel, const Spectrum& spectrum, const 
         << "stroke-width=\"0.5\"/>\n";
     const bool right_half = x > frame.left + frame.width / 2;
     WriteSvgText(out, right_half ? x - kMarkSize - 4 : x + kMarkSize + 4, y - kMarkSize - 2,
-                 right_half ? "end" : "start", name + " peak " + Level(*spectrum.peak),
+                 right_half ? "end" : "start", name + " peak " + DescribeLine(*spectrum.peak),
                  " fill=\"#202020\"");
     out << "  </g>\n";
   }
@@ -153,7 +147,7 @@ void WriteLegend(std::ostream& out, const Record& record, const RecordSpectra& s
     WriteSvgText(out, frame.left + 32, y, "start",
                  "ch" + std::to_string(channel + 1) + "  " + DescribeChannel(trace) +
                      (trace.OverRange() ? "  OVER RANGE, not the signal's" : "") + "   peak " +
-                     (spectrum.peak ? Level(*spectrum.peak) : "--"),
+                     (spectrum.peak ? DescribeLine(*spectrum.peak) : "--"),
                  std::string(" xml:space=\"preserve\"") +
                      (trace.OverRange() ? std::string(" fill=\"") + kSvgAlertColor + "\"" : ""));
     std::string harmonics;

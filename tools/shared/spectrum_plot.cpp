@@ -25,7 +25,6 @@ constexpr int kWantedSvgDbDivisions = 10;
 constexpr int kWantedFrequencyDivisions = 5;
 constexpr int kWantedSvgFrequencyDivisions = 10;
 
-constexpr double kSvgWidth = 960.0;
 constexpr double kSvgPlotHeight = 440.0;
 constexpr int kLegendLinesPerChannel = 2;
 constexpr double kMarkSize = 6.0;
@@ -211,12 +210,12 @@ void WriteSpectrumSvg(std::ostream& out, const Record& record, const RecordSpect
                        .y = LevelScale(series, kWantedSvgDbDivisions),
                        .left = kSvgPlotLeft,
                        .top = kSvgPlotTop,
-                       .width = kSvgWidth - kSvgPlotLeft - kSvgPlotRight,
+                       .width = kSvgPageWidth - kSvgPlotLeft - kSvgPlotRight,
                        .height = kSvgPlotHeight};
   const double height =
       frame.Bottom() + kSvgLegendOffset +
       (static_cast<double>(series.size()) * kLegendLinesPerChannel + 1) * kSvgLineHeight;
-  WriteSvgStart(out, kSvgWidth, height, "vm316 spectrum " + record.timestamp);
+  WriteSvgStart(out, kSvgPageWidth, height, "vm316 spectrum " + record.timestamp);
   WriteSvgHeading(out, frame, "vm316 spectrum, " + record.timestamp + ", trigger " + record.trigger,
                   RecordFooter(record) + "; " + WindowLine(spectra, window));
   WriteSvgGrid(out, frame);

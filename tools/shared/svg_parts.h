@@ -21,6 +21,7 @@ inline constexpr const char* kSvgAlertColor = "#d00000";
 inline constexpr double kSvgLineHeight = 18.0;
 // The page's margins around the plot: the value labels and the axis' title on the left, the
 // heading and the Trig'd/Auto badge above; the legend starts this far under the plot.
+inline constexpr double kSvgPageWidth = 960.0;  // of a plot over time or frequency
 inline constexpr double kSvgPlotLeft = 90.0;
 inline constexpr double kSvgPlotRight = 30.0;
 inline constexpr double kSvgPlotTop = 60.0;

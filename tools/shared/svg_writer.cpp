@@ -12,7 +12,7 @@
 namespace vm316::host {
 namespace {
 
-constexpr double kWidth = 960.0;
+constexpr double kWidth = kSvgPageWidth;
 // Below the plot: the time labels, two legend lines per channel (its measurements, then its
 // pulse measurements), then a flag per clipped channel, so that nothing written covers a trace.
 constexpr double kLineHeight = kSvgLineHeight;

@@ -21,10 +21,12 @@
 #include "shared/interrupt.h"
 #include "shared/session.h"
 #include "shared/sigrok_writer.h"
+#include "shared/spectrum_plot.h"
 #include "shared/svg_writer.h"
 #include "shared/terminal_plot.h"
 #include "shared/trigger_rearm.h"
 #include "shared/units.h"
+#include "shared/xy_plot.h"
 
 namespace vm316::cli {
 
@@ -69,9 +71,31 @@ void PrintSpectra(const Record& record, const MeasureOutputs& outputs) {
   }
 }
 
+// The record over time, its spectrum or its XY figure, as the outputs ask.
+std::string RenderView(const Record& record, const PlotStyle& style,
+                       const MeasureOutputs& outputs) {
+  if (outputs.spectrum) {
+    return RenderSpectrumPlot(record, ComputeRecordSpectra(record, *outputs.spectrum),
+                              *outputs.spectrum, style);
+  }
+  if (outputs.xy) return RenderXyPlot(record, style);
+  return RenderPlot(record, style);
+}
+
+void WriteViewSvg(const std::string& path, const Record& record, const MeasureOutputs& outputs) {
+  if (outputs.spectrum) {
+    WriteSpectrumSvgFile(path, record, ComputeRecordSpectra(record, *outputs.spectrum),
+                         *outputs.spectrum);
+  } else if (outputs.xy) {
+    WriteXySvgFile(path, record);
+  } else {
+    WriteSvgFile(path, record, RecordStatistics(record));
+  }
+}
+
 void PrintRecord(const Record& record, const PlotStyle& style, const MeasureOutputs& outputs) {
   const auto stats = RecordStatistics(record);
-  std::cout << RenderPlot(record, style) << "\n" << RenderStatistics(record, stats);
+  std::cout << RenderView(record, style, outputs) << "\n" << RenderStatistics(record, stats);
   PrintSpectra(record, outputs);
   std::cout.flush();
 }
@@ -81,14 +105,17 @@ void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) 
   const CsvMetadata metadata = outputs.no_metadata ? CsvMetadata::kNone : CsvMetadata::kComments;
   if (!outputs.csv_path.empty() && WritesSigrok(outputs)) {
     WriteSigrokFile(NumberedPath(outputs.csv_path, index, outputs.count), record);
+  } else if (!outputs.csv_path.empty() && outputs.spectrum) {
+    WriteSpectrumCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record,
+                         ComputeRecordSpectra(record, *outputs.spectrum), *outputs.spectrum,
+                         metadata);
   } else if (!outputs.csv_path.empty()) {
     WriteCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, unit, metadata);
   } else if (outputs.raw) {
     WriteCsv(std::cout, record, SampleUnit::kRawCodes, metadata);
   }
   if (!outputs.svg_path.empty()) {
-    WriteSvgFile(NumberedPath(outputs.svg_path, index, outputs.count), record,
-                 RecordStatistics(record));
+    WriteViewSvg(NumberedPath(outputs.svg_path, index, outputs.count), record, outputs);
   }
 }
 

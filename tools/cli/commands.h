@@ -16,7 +16,8 @@ struct MeasureOutputs {
   std::string svg_path;                          // absolute, or "-" for stdout; empty: none
   bool raw = false;                              // raw sample codes instead of volts
   bool no_metadata = false;                      // CSV without the comment lines
-  std::optional<host::SpectrumWindow> spectrum;  // the spectrum under the measurements
+  std::optional<host::SpectrumWindow> spectrum;  // the spectrum is the view
+  bool xy = false;                               // the XY figure is the view
   std::string format;  // of -o: "csv" or "sr"; empty: from the file's extension
   host::PlotStyle plot;
 };

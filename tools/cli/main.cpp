@@ -254,6 +254,22 @@ int Usage(CLI::App& app, const CLI::ParseError& error) {
   return UsageError(command, message);
 }
 
+// Why the spectrum or the XY view cannot be had with the other options given; null when it can.
+const char* ViewConflict(const MeasureOutputs& outputs, const std::string& channels) {
+  if (outputs.spectrum && outputs.xy) return "--xy and --spectrum are two views: give one";
+  if (outputs.spectrum && WritesSigrok(outputs)) {
+    return "--spectrum writes its CSV in dBV over frequency: a sigrok session file holds "
+           "records, give -o FILE.csv";
+  }
+  if (outputs.spectrum && outputs.raw) {
+    return "--spectrum is in dBV: not with --raw codes";
+  }
+  if (outputs.xy && ParseChannelMask(channels, nullptr) != 3) {
+    return "XY needs both channels (--channels 12)";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -341,7 +357,11 @@ int main(int argc, char** argv) {
   std::string window;
   bool spectrum = false;
   measure->add_flag("--spectrum", spectrum,
-                    "the amplitude spectrum in dBV: its peak and harmonics");
+                    "show the amplitude spectrum in dBV, its peak and harmonics; -o writes it "
+                    "as CSV, --svg draws it");
+  measure->add_flag("--xy", outputs.xy,
+                    "take the record in the board's XY mode and show it as a Lissajous figure "
+                    "(channel 1 across, channel 2 up; also in --svg)");
   measure
       ->add_option("--window", window,
                    "the spectrum's window: hann, flattop (levels within 0.01 dB) or rect")
@@ -441,6 +461,9 @@ int main(int argc, char** argv) {
                                      ? "a sigrok session file is a zip archive: give -o a file name"
                                      : "a sigrok session file holds volts, not --raw codes");
     }
+    if (const char* problem = ViewConflict(outputs, measure_text.channels)) {
+      return UsageError(measure, problem);
+    }
     if (outputs.svg_path == "-" && outputs.count > 1) {
       return UsageError(measure, "--svg - writes one picture; with --count give a file name");
     }
@@ -465,6 +488,7 @@ int main(int argc, char** argv) {
       AcquisitionOptions acquisition = ToAcquisition(measure_text);
       acquisition.rate_given = measure->count("--rate") > 0;
       acquisition.length_given = measure->count("--length") > 0;
+      acquisition.xy = outputs.xy;
       return RunMeasure(backend, acquisition, outputs);
     }
     if (watch->parsed()) {

@@ -1,10 +1,8 @@
 #include "csv_writer.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iostream>
 
-#include "errors.h"
+#include "output_file.h"
 
 namespace vm316::host {
 namespace {
@@ -15,8 +13,8 @@ std::string Number(double value, int digits) {
   return buffer;
 }
 
-void WriteSettings(std::ostream& out, const Record& record) {
-  out << "# vm316 capture\n";
+void WriteSettings(std::ostream& out, const Record& record, const char* title) {
+  out << "# vm316 " << title << "\n";
   out << "# time: " << record.timestamp << "\n";
   out << "# backend: " << record.backend << "\n";
   out << "# sample_rate_hz: " << Number(record.sample_rate, 10) << "\n";
@@ -42,10 +40,35 @@ void WriteSettings(std::ostream& out, const Record& record) {
   }
 }
 
+std::string Line(const SpectralLine& line) {
+  return Number(line.frequency, 10) + " Hz " + Number(line.dbv, 5) + " dBV";
+}
+
+// The window, the bin width, and each channel's peak and harmonics, "frequency Hz level dBV".
+void WriteSpectrumSettings(std::ostream& out, const RecordSpectra& spectra, SpectrumWindow window) {
+  out << "# window: " << SpectrumWindowName(window) << "\n";
+  for (const std::optional<Spectrum>& spectrum : spectra) {
+    if (!spectrum) continue;
+    out << "# bin_hz: " << Number(spectrum->bin_hz, 10) << "\n";
+    break;
+  }
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    if (!spectra[channel]) continue;
+    const Spectrum& spectrum = *spectra[channel];
+    const std::string name = "# ch" + std::to_string(channel + 1);
+    out << name << "_peak: " << (spectrum.peak ? Line(*spectrum.peak) : "none") << "\n";
+    out << name << "_harmonics:";
+    for (std::size_t i = 0; i < spectrum.harmonics.size(); ++i) {
+      out << (i == 0 ? " " : ", ") << Line(spectrum.harmonics[i]);
+    }
+    out << (spectrum.harmonics.empty() ? " none\n" : "\n");
+  }
+}
+
 }  // namespace
 
 void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetadata metadata) {
-  if (metadata == CsvMetadata::kComments) WriteSettings(out, record);
+  if (metadata == CsvMetadata::kComments) WriteSettings(out, record, "capture");
   out << "time_s";
   for (int channel = 0; channel < kChannelCount; ++channel) {
     if (!record.channels[channel].recorded) continue;
@@ -66,18 +89,41 @@ void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetad
   }
 }
 
+void WriteSpectrumCsv(std::ostream& out, const Record& record, const RecordSpectra& spectra,
+                      SpectrumWindow window, CsvMetadata metadata) {
+  if (metadata == CsvMetadata::kComments) {
+    WriteSettings(out, record, "spectrum");
+    WriteSpectrumSettings(out, spectra, window);
+  }
+  out << "frequency_Hz";
+  std::size_t bins = 0;
+  double bin_hz = 0.0;
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    if (!spectra[channel]) continue;
+    out << ",ch" << channel + 1 << "_dBV";
+    bins = spectra[channel]->dbv.size();
+    bin_hz = spectra[channel]->bin_hz;
+  }
+  out << "\n";
+  for (std::size_t k = 0; k < bins; ++k) {
+    out << Number(static_cast<double>(k) * bin_hz, 10);
+    for (const std::optional<Spectrum>& spectrum : spectra) {
+      if (spectrum) out << ',' << Number(spectrum->dbv[k], 6);
+    }
+    out << "\n";
+  }
+}
+
 void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit,
                   CsvMetadata metadata) {
-  if (path == "-") {
-    WriteCsv(std::cout, record, unit, metadata);
-    std::cout.flush();
-    return;
-  }
-  std::ofstream file(path, std::ios::out | std::ios::trunc);
-  if (!file) throw CliError(ExitCode::kFailure, "cannot write " + path);
-  WriteCsv(file, record, unit, metadata);
-  file.close();
-  if (!file) throw CliError(ExitCode::kFailure, "cannot write " + path);
+  WriteOutput(path, [&](std::ostream& out) { WriteCsv(out, record, unit, metadata); });
+}
+
+void WriteSpectrumCsvFile(const std::string& path, const Record& record,
+                          const RecordSpectra& spectra, SpectrumWindow window,
+                          CsvMetadata metadata) {
+  WriteOutput(path,
+              [&](std::ostream& out) { WriteSpectrumCsv(out, record, spectra, window, metadata); });
 }
 
 }  // namespace vm316::host

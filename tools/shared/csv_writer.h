@@ -6,6 +6,7 @@
 #include <string>
 
 #include "record.h"
+#include "spectrum.h"
 
 namespace vm316::host {
 
@@ -21,5 +22,14 @@ void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit,
 // Writes to a file ("-" is stdout); throws CliError when the file cannot be written.
 void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit,
                   CsvMetadata metadata = CsvMetadata::kComments);
+
+// The spectra of a record's channels: the record's comment lines, then the window, the bin
+// width and each channel's peak and harmonics; a header "frequency_Hz,ch1_dBV,ch2_dBV" of the
+// channels that have a spectrum, then one row per bin from 0 Hz to half the sample rate.
+void WriteSpectrumCsv(std::ostream& out, const Record& record, const RecordSpectra& spectra,
+                      SpectrumWindow window, CsvMetadata metadata = CsvMetadata::kComments);
+void WriteSpectrumCsvFile(const std::string& path, const Record& record,
+                          const RecordSpectra& spectra, SpectrumWindow window,
+                          CsvMetadata metadata = CsvMetadata::kComments);
 
 }  // namespace vm316::host

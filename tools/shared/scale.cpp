@@ -5,6 +5,13 @@
 #include <limits>
 
 namespace vm316::host {
+namespace {
+
+constexpr double kCodesPerFullScale = 128.0;  // one converter step is sensitivity / 128
+constexpr double kHighestCode = 255.0;
+constexpr double kMidCode = 128.0;
+
+}  // namespace
 
 std::vector<double> AxisScale::Ticks() const {
   std::vector<double> ticks;
@@ -66,6 +73,16 @@ AxisScale VoltageScale(const Record& record, int wanted_divisions) {
   const double flat_span =
       std::isfinite(smallest_range) && smallest_range > 0.0 ? smallest_range / 4.0 : 0.1;
   return NiceScale(min, max, wanted_divisions, flat_span);
+}
+
+AxisScale RangeScale(const ChannelRecord& channel, int wanted_divisions) {
+  const double step = channel.sensitivity / kCodesPerFullScale;
+  AxisScale scale;
+  scale.low = channel.dc_level - kMidCode * step;
+  scale.high = channel.dc_level + (kHighestCode - kMidCode) * step;
+  if (!(scale.high > scale.low)) scale.high = scale.low + 1.0;
+  scale.step = NiceStep(scale.high - scale.low, wanted_divisions);
+  return scale;
 }
 
 }  // namespace vm316::host

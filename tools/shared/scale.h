@@ -24,4 +24,8 @@ AxisScale NiceScale(double min, double max, int wanted_divisions, double flat_sp
 // The voltage axis for the recorded channels of a record.
 AxisScale VoltageScale(const Record& record, int wanted_divisions);
 
+// The window of a channel's range, from the converter's lowest code to its highest about the
+// DC level, on ticks of a 1-2-5 step.
+AxisScale RangeScale(const ChannelRecord& channel, int wanted_divisions);
+
 }  // namespace vm316::host

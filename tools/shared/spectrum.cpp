@@ -58,22 +58,32 @@ const char* SpectrumWindowName(SpectrumWindow window) {
   return "rect";
 }
 
+std::string DescribeLine(const SpectralLine& line) {
+  char dbv[32];
+  std::snprintf(dbv, sizeof dbv, "%.2f dBV", line.dbv);
+  return FormatFrequency(line.frequency) + " " + dbv;
+}
+
 std::string DescribeSpectrum(int channel, const Spectrum& spectrum, SpectrumWindow window) {
-  auto level = [](const SpectralLine& line) {
-    char dbv[32];
-    std::snprintf(dbv, sizeof dbv, "%.2f dBV", line.dbv);
-    return FormatFrequency(line.frequency) + " " + dbv;
-  };
   std::string text = "ch" + std::to_string(channel) + " spectrum (" + SpectrumWindowName(window) +
                      ", " + FormatQuantity(spectrum.bin_hz, "Hz", 4) + " a bin): peak " +
-                     (spectrum.peak ? level(*spectrum.peak) : "--");
+                     (spectrum.peak ? DescribeLine(*spectrum.peak) : "--");
   if (!spectrum.harmonics.empty()) {
     text += "; harmonics";
     for (std::size_t i = 0; i < spectrum.harmonics.size(); ++i) {
-      text += (i == 0 ? " " : ", ") + level(spectrum.harmonics[i]);
+      text += (i == 0 ? " " : ", ") + DescribeLine(spectrum.harmonics[i]);
     }
   }
   return text + "\n";
+}
+
+RecordSpectra ComputeRecordSpectra(const Record& record, SpectrumWindow window) {
+  RecordSpectra spectra;
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (trace.recorded) spectra[channel] = ComputeSpectrum(trace.volts, record.sample_rate, window);
+  }
+  return spectra;
 }
 
 #ifdef VM316_WITH_FFTW

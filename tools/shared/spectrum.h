@@ -2,10 +2,13 @@
 // 0 dBV = 1 V rms) over frequency, through a chosen window; its peak and the peak's harmonics.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "record.h"
 
 namespace vm316::host {
 
@@ -32,6 +35,13 @@ inline constexpr int kHarmonicCount = 6;  // the fundamental's 2nd to 7th
 // False when this build has no FFT library (FFTW): then ComputeSpectrum throws CliError.
 bool SpectrumAvailable();
 Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, SpectrumWindow window);
+
+// "1.000 kHz -9.03 dBV".
+std::string DescribeLine(const SpectralLine& line);
+
+// One spectrum per recorded channel of the record; nothing for a channel not recorded.
+using RecordSpectra = std::array<std::optional<Spectrum>, kChannelCount>;
+RecordSpectra ComputeRecordSpectra(const Record& record, SpectrumWindow window);
 
 // "ch1 spectrum (flattop, 100.0 Hz a bin): peak 1.000 kHz -9.03 dBV; harmonics 2.000 kHz
 // -71.2 dBV, ..." on one line.

@@ -24,8 +24,26 @@ inline constexpr int kMaxPlotWidth = 400;
 inline constexpr int kMinPlotHeight = 5;
 inline constexpr int kMaxPlotHeight = 100;
 
+// The plot's size in cells, the style's clamped to the limits above.
+struct PlotSize {
+  int width;
+  int height;
+};
+PlotSize FittedSize(const PlotStyle& style);
+
 // The legend line, the plot with its voltage and time axes, and the time-base line.
 std::string RenderPlot(const Record& record, const PlotStyle& style);
+
+// What each channel is in a view that is not drawn over time ("across", "up"): said after
+// the channel's name instead of its mark.
+using ChannelRoles = std::array<std::string, kChannelCount>;
+
+// "* ch1 8 V dc   o ch2 8 V dc   T trigger ch1 rising 2.5 V   Trig'd": the recorded channels,
+// their marks or their roles, the trigger and how the record's trigger came about.
+std::string PlotLegend(const Record& record, bool color, const ChannelRoles* roles = nullptr);
+
+// "100 kHz, 1000 samples (10 ms), 100 before the trigger" and the rate asked for, if another.
+std::string RecordFooter(const Record& record);
 
 // One line per recorded channel: min, max, peak-to-peak, mean, RMS, frequency.
 std::string RenderStatistics(const Record& record,

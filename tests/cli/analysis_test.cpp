@@ -153,6 +153,12 @@ TEST_F(AnalysisTest, TheSpectrumReadsKnownLevelsAndHarmonics) {
   EXPECT_NEAR(std::stod(match[8]) - fundamental, 20 * std::log10(1.0 / 7), 0.5);
   EXPECT_LT(std::stod(match[3]) - fundamental, -40.0);
   EXPECT_LT(std::stod(match[5]) - fundamental, -40.0);
+  // A line within the window's reach of 0 Hz (3 bins; flat-top reaches 5) is still the peak:
+  // the record's DC must not hide it.
+  const CliRun low =
+      Run("measure -q --channels 1 --sim-ch1 sine:freq=300,amp=1,offset=1 --range 1=4 --rate 100k "
+          "--length 1000 --spectrum --window flattop");
+  EXPECT_THAT(low.out, HasSubstr("peak 300.0 Hz")) << low.out;
 }
 
 // A session file as the real sigrok-cli reads it: both channels, in volts, at the record's

@@ -26,7 +26,7 @@ struct SpectralLine {
 struct Spectrum {
   double bin_hz = 0.0;
   std::vector<double> dbv;              // one per bin from 0 Hz to half the sample rate
-  std::optional<SpectralLine> peak;     // above the window's reach around 0 Hz
+  std::optional<SpectralLine> peak;     // the highest line above 0 Hz
   std::vector<SpectralLine> harmonics;  // 2nd, 3rd, ... below half the sample rate
 };
 

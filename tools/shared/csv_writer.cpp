@@ -9,21 +9,13 @@
 namespace vm316::host {
 namespace {
 
-std::string Number(double value, int digits) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-  return buffer;
-}
+constexpr int kTimeDigits = 9;
+constexpr int kVoltDigits = 7;
+constexpr int kSettingDigits = 6;
+constexpr int kRateDigits = 10;
 
-void WriteSettings(std::ostream& out, const Record& record) {
-  out << "# vm316 capture\n";
-  out << "# time: " << record.timestamp << "\n";
-  out << "# backend: " << record.backend << "\n";
-  out << "# sample_rate_hz: " << Number(record.sample_rate, 10) << "\n";
-  if (record.asked_rate) out << "# asked_rate_hz: " << Number(*record.asked_rate, 10) << "\n";
-  out << "# samples: " << record.length << "\n";
-  out << "# pre_trigger_samples: " << record.pre_samples << "\n";
-  out << "# trigger: " << record.trigger << "\n";
+// The marks of one record: Trig'd or Auto, and the channels that clipped.
+void WriteRecordMarks(std::ostream& out, const Record& record) {
   out << "# trigger_state: " << TriggerStateKey(record.trigger_state) << "\n";
   std::string over_range;
   for (int channel = 0; channel < kChannelCount; ++channel) {
@@ -33,37 +25,72 @@ void WriteSettings(std::ostream& out, const Record& record) {
   }
   // A clipped channel's samples show the edge of the range's window, not the signal.
   out << "# over_range: " << (over_range.empty() ? "none" : over_range) << "\n";
-  for (int channel = 0; channel < kChannelCount; ++channel) {
-    const ChannelRecord& trace = record.channels[channel];
-    if (!trace.recorded) continue;
-    out << "# ch" << channel + 1 << ": range " << Number(trace.sensitivity, 6) << " V"
-        << (trace.auto_range ? " (auto)" : "") << ", coupling " << (trace.ac_coupled ? "ac" : "dc")
-        << ", dc_level " << Number(trace.dc_level, 6) << " V\n";
-  }
 }
 
 }  // namespace
 
-void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetadata metadata) {
-  if (metadata == CsvMetadata::kComments) WriteSettings(out, record);
-  out << "time_s";
+std::string CsvNumber(double value, int digits) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+  return buffer;
+}
+
+void WriteCsvComments(std::ostream& out, const Record& record, CsvScope scope) {
+  const bool run = scope == CsvScope::kRun;
+  out << (run ? "# vm316 run\n" : "# vm316 capture\n");
+  if (!run) out << "# time: " << record.timestamp << "\n";
+  out << "# backend: " << record.backend << "\n";
+  out << "# sample_rate_hz: " << CsvNumber(record.sample_rate, kRateDigits) << "\n";
+  if (record.asked_rate) {
+    out << "# asked_rate_hz: " << CsvNumber(*record.asked_rate, kRateDigits) << "\n";
+  }
+  out << "# samples: " << record.length << "\n";
+  out << "# pre_trigger_samples: " << record.pre_samples << "\n";
+  out << "# trigger: " << record.trigger << "\n";
+  if (!run) WriteRecordMarks(out, record);
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (!trace.recorded) continue;
+    // An automatic range may move between the records of a run; the volts stay right.
+    const char* automatic = !trace.auto_range ? ""
+                            : run             ? " at the first record (auto)"
+                                              : " (auto)";
+    out << "# ch" << channel + 1 << ": range " << CsvNumber(trace.sensitivity, kSettingDigits)
+        << " V" << automatic << ", coupling " << (trace.ac_coupled ? "ac" : "dc") << ", dc_level "
+        << CsvNumber(trace.dc_level, kSettingDigits) << " V\n";
+  }
+}
+
+void WriteCsvHeader(std::ostream& out, const Record& record, SampleUnit unit,
+                    std::string_view leading) {
+  out << leading << "time_s";
   for (int channel = 0; channel < kChannelCount; ++channel) {
     if (!record.channels[channel].recorded) continue;
     out << ",ch" << channel + 1 << (unit == SampleUnit::kVolts ? "_v" : "_raw");
   }
   out << "\n";
+}
+
+void WriteCsvRows(std::ostream& out, const Record& record, SampleUnit unit,
+                  std::string_view leading) {
   for (std::size_t i = 0; i < record.length; ++i) {
-    out << Number(record.TimeOf(i), 9);
+    out << leading << CsvNumber(record.TimeOf(i), kTimeDigits);
     for (const ChannelRecord& trace : record.channels) {
       if (!trace.recorded) continue;
       if (unit == SampleUnit::kVolts) {
-        out << ',' << Number(trace.volts[i], 7);
+        out << ',' << CsvNumber(trace.volts[i], kVoltDigits);
       } else {
         out << ',' << trace.raw[i];
       }
     }
     out << "\n";
   }
+}
+
+void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetadata metadata) {
+  if (metadata == CsvMetadata::kComments) WriteCsvComments(out, record, CsvScope::kRecord);
+  WriteCsvHeader(out, record, unit, "");
+  WriteCsvRows(out, record, unit, "");
 }
 
 void WriteCsvFile(const std::string& path, const Record& record, SampleUnit unit,

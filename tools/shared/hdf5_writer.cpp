@@ -274,7 +274,7 @@ class Hdf5RunFile : public RunFile {
       TextAttribute(group, "auto_range", trace.auto_range ? "yes" : "no");
       TextAttribute(group, "coupling", trace.ac_coupled ? "ac" : "dc");
       NumberAttribute(group, "dc_level_v", trace.dc_level);
-      sets.volts.emplace(group, "volts", H5T_IEEE_F32LE, H5T_NATIVE_DOUBLE, samples);
+      sets.volts.emplace(group, "volts", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, samples);
       TextAttribute(sets.volts->get(), "units", "V");
       sets.raw.emplace(group, "raw", H5T_STD_U16LE, H5T_NATIVE_UINT16, samples);
       TextAttribute(sets.raw->get(), "units", kRawUnits);
@@ -294,7 +294,10 @@ class Hdf5RunFile : public RunFile {
       const ChannelRecord& trace = record.channels[channel];
       ChannelSets& sets = channels_[channel];
       if (!trace.recorded || !sets.volts) continue;
-      sets.volts->Put(index, trace.volts.data());
+      // Narrowed here rather than by the library, whose conversion takes a buffer of its own
+      // for every write.
+      volts_.assign(trace.volts.begin(), trace.volts.end());
+      sets.volts->Put(index, volts_.data());
       sets.raw->Put(index, trace.raw.data());
       const std::int8_t over_range = trace.OverRange() ? 1 : 0;
       sets.over_range->Put(index, &over_range);
@@ -310,6 +313,7 @@ class Hdf5RunFile : public RunFile {
   Handle file_;
   std::optional<Growing> timestamps_, states_;
   std::array<ChannelSets, kChannelCount> channels_;
+  std::vector<float> volts_;
   std::size_t count_ = 0;
 };
 

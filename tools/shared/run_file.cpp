@@ -96,7 +96,7 @@ class CsvRunFile : public RunFile {
       std::error_code ignored;
       std::filesystem::resize_file(path_, written_, ignored);
     }
-    FailToWrite(path_, reason);
+    FailToWrite(path_, reason + (count_ > 0 ? " (" + RunSummary(path_, count_) + ")" : ""));
   }
 
   std::string path_;

@@ -209,15 +209,19 @@ TEST_F(RunFileTest, AnExistingFileStaysUntilTheFirstRecordIsWhole) {
   EXPECT_FALSE(fs::exists(work_ / "run.csv.partial"));
 }
 
-// A disk that takes nothing: exit code 1 and the line that says so, in either format; the
+// A disk that takes nothing: exit code 1 and the line that says so, in every format; the
 // device itself stays what it was.
 TEST_F(RunFileTest, AFullDiskIsReportedNotLost) {
-  std::vector<std::string> outputs{"--single-file -o /dev/full"};
+  std::vector<std::string> outputs{std::string(kRun) + "--single-file -o /dev/full"};
 #ifdef VM316_WITH_HDF5
-  outputs.push_back("-o /dev/full --format h5");
+  outputs.push_back(std::string(kRun) + "-o /dev/full --format h5");
+#endif
+#ifdef VM316_SIGROK_CLI
+  // A session file is made beside its name and moved over it: never over a device.
+  outputs.push_back("measure -q -o /dev/full --format sr");
 #endif
   for (const std::string& output : outputs) {
-    const CliRun run = Run(std::string(kRun) + output);
+    const CliRun run = Run(output);
     EXPECT_EQ(run.exit_code, 1) << output;
     EXPECT_THAT(run.err, HasSubstr("cannot write /dev/full: No space left on device")) << output;
     struct stat status {};

@@ -226,7 +226,7 @@ class Hdf5RunFile : public RunFile {
   }
 
   void Create(const Record& record) {
-    placement_ = std::make_unique<RunFilePlacement>(path_);
+    placement_ = std::make_unique<OutputPlacement>(path_);
     file_ = Handle(
         Checked(H5Fcreate(placement_->writing().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
                 "creating the file"),
@@ -309,7 +309,7 @@ class Hdf5RunFile : public RunFile {
   Handle strings_ = Utf8Strings();
   Handle booleans_ = Booleans();
   Handle trigger_states_ = TriggerStates();
-  std::unique_ptr<RunFilePlacement> placement_;
+  std::unique_ptr<OutputPlacement> placement_;
   Handle file_;
   std::optional<Growing> timestamps_, states_;
   std::array<ChannelSets, kChannelCount> channels_;

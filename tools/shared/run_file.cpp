@@ -1,7 +1,5 @@
 #include "run_file.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,8 +12,6 @@
 
 namespace vm316::host {
 namespace {
-
-constexpr const char* kPartialSuffix = ".partial";
 
 // The run's CSV: the settings once, then each record's rows led by its own fields, so that
 // pandas.read_csv(comment='#').groupby('record') gives each record with its marks.
@@ -82,7 +78,7 @@ class CsvRunFile : public RunFile {
   }
 
   void Create() {
-    placement_ = std::make_unique<RunFilePlacement>(path_);
+    placement_ = std::make_unique<OutputPlacement>(path_);
     file_.open(placement_->writing(), std::ios::out | std::ios::trunc | std::ios::binary);
     if (!file_) FailToWrite(path_, std::strerror(errno));
   }
@@ -101,7 +97,7 @@ class CsvRunFile : public RunFile {
 
   std::string path_;
   RunFileOptions options_;
-  std::unique_ptr<RunFilePlacement> placement_;
+  std::unique_ptr<OutputPlacement> placement_;
   std::ofstream file_;
   std::size_t written_ = 0;  // bytes of the whole records in the file
   std::size_t count_ = 0;
@@ -109,32 +105,9 @@ class CsvRunFile : public RunFile {
 
 }  // namespace
 
-void FailToWrite(const std::string& path, const std::string& reason) {
-  throw CliError(ExitCode::kFailure, "cannot write " + path + ": " + reason);
-}
-
 std::string RunSummary(const std::string& path, std::size_t count) {
   if (count == 0) return "nothing was written to " + path;
   return path + " holds " + std::to_string(count) + (count == 1 ? " record" : " records");
-}
-
-RunFilePlacement::RunFilePlacement(std::string path) : target_(std::move(path)) {
-  struct stat status {};
-  regular_ = stat(target_.c_str(), &status) != 0 || S_ISREG(status.st_mode);
-  writing_ = regular_ ? target_ + kPartialSuffix : target_;
-  committed_ = !regular_;
-}
-
-RunFilePlacement::~RunFilePlacement() {
-  if (!committed_) std::remove(writing_.c_str());
-}
-
-void RunFilePlacement::Commit() {
-  if (committed_) return;
-  std::error_code error;
-  std::filesystem::rename(writing_, target_, error);
-  if (error) FailToWrite(target_, error.message());
-  committed_ = true;
 }
 
 std::unique_ptr<RunFile> OpenRunFile(const std::string& path, const RunFileOptions& options) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "csv_writer.h"
+#include "output_placement.h"
 #include "record.h"
 
 namespace vm316::host {
@@ -35,35 +36,6 @@ class RunFile {
 
 // The file is created with the first record, whose settings head it; "-" is stdout (CSV only).
 std::unique_ptr<RunFile> OpenRunFile(const std::string& path, const RunFileOptions& options);
-
-// Where a file is written: under a temporary name beside the target until its first record is
-// complete, so that a run that fails before then leaves an existing file as it was; then under
-// its own name. A target that is no regular file (a device such as /dev/null, a pipe) is
-// written where it is.
-class RunFilePlacement {
- public:
-  explicit RunFilePlacement(std::string path);
-  ~RunFilePlacement();
-  RunFilePlacement(const RunFilePlacement&) = delete;
-  RunFilePlacement& operator=(const RunFilePlacement&) = delete;
-
-  const std::string& target() const { return target_; }
-  // The name to open the file under.
-  const std::string& writing() const { return writing_; }
-  bool regular() const { return regular_; }
-  // The first record is in the file: it takes the target's name (throws CliError when it
-  // cannot). Later calls do nothing.
-  void Commit();
-
- private:
-  std::string target_;
-  std::string writing_;
-  bool regular_ = true;
-  bool committed_ = false;
-};
-
-// "cannot write PATH: REASON", as a CliError with exit code 1.
-[[noreturn]] void FailToWrite(const std::string& path, const std::string& reason);
 
 // "/home/u/run.h5 holds 12 records"; "nothing was written to /home/u/run.h5" before the first.
 std::string RunSummary(const std::string& path, std::size_t count);

@@ -12,6 +12,10 @@
 #                       (`-o capture.sr`); link the interface target vm316_libzip
 #   VM316_HAVE_FFTW     FFTW (libfftw3-dev, through pkg-config): `measure --spectrum`; link the
 #                       interface target vm316_fftw
+#   VM316_HAVE_HDF5     libhdf5 (libhdf5-dev, through pkg-config): `measure -o run.h5`; link the
+#                       interface target vm316_hdf5
+#   VM316_H5PY_PYTHON   a Python 3 with h5py (python3-h5py): the tests that read the HDF5 files
+#                       back; empty when there is none
 #   VM316_SIGROK_CLI    sigrok-cli (sigrok-cli): the tests that read the session files back;
 #                       empty when there is none
 #   VM316_PYTHON        a Python 3 with NumPy and pytest (python3-numpy, python3-pytest): the
@@ -26,6 +30,8 @@ set(VM316_HAVE_MICROHTTPD OFF)
 set(VM316_HAVE_HTTPLIB OFF)
 set(VM316_HAVE_LIBZIP OFF)
 set(VM316_HAVE_FFTW OFF)
+set(VM316_HAVE_HDF5 OFF)
+set(VM316_H5PY_PYTHON "")
 set(VM316_SIGROK_CLI "")
 set(VM316_PYTHON "")
 
@@ -74,6 +80,10 @@ if(VM316_BUILD_TOOLS)
   if(NOT VM316_HAVE_FFTW)
     vm316_missing("measure --spectrum (no FFTW found through pkg-config)" "libfftw3-dev pkgconf")
   endif()
+  vm316_pkg_config(hdf5 vm316_hdf5 VM316_HAVE_HDF5)
+  if(NOT VM316_HAVE_HDF5)
+    vm316_missing("HDF5 run files (no libhdf5 found through pkg-config)" "libhdf5-dev pkgconf")
+  endif()
 endif()
 
 if(VM316_BUILD_TESTS AND VM316_HAVE_CLI11)
@@ -113,5 +123,19 @@ if(VM316_BUILD_TESTS)
   if(NOT VM316_PYTHON)
     vm316_missing("the tests of the Python package (no python3 with NumPy and pytest)"
                   "python3-numpy python3-pytest")
+  endif()
+endif()
+
+if(VM316_BUILD_TESTS AND VM316_HAVE_HDF5)
+  foreach(candidate ${VM316_PYTHON} /usr/bin/python3)
+    execute_process(COMMAND ${candidate} -c "import h5py" RESULT_VARIABLE missing
+                    OUTPUT_QUIET ERROR_QUIET)
+    if(missing EQUAL 0)
+      set(VM316_H5PY_PYTHON ${candidate})
+      break()
+    endif()
+  endforeach()
+  if(NOT VM316_H5PY_PYTHON)
+    vm316_missing("the tests that read HDF5 files back (no h5py)" python3-h5py)
   endif()
 endif()

@@ -21,6 +21,8 @@ packages=(
   libzip-dev sigrok-cli pulseview xvfb
   # the spectrum of `measure --spectrum`
   libfftw3-dev
+  # HDF5 run files (`measure -o run.h5`) and h5py, which the tests read them back with
+  libhdf5-dev python3-h5py
 )
 packages+=("$@")
 

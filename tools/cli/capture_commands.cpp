@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -18,7 +19,9 @@
 #include "shared/acquisition.h"
 #include "shared/csv_writer.h"
 #include "shared/errors.h"
+#include "shared/hdf5_writer.h"
 #include "shared/interrupt.h"
+#include "shared/run_file.h"
 #include "shared/session.h"
 #include "shared/sigrok_writer.h"
 #include "shared/spectrum_plot.h"
@@ -100,10 +103,28 @@ void PrintRecord(const Record& record, const PlotStyle& style, const MeasureOutp
   std::cout.flush();
 }
 
-void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index) {
-  const SampleUnit unit = outputs.raw ? SampleUnit::kRawCodes : SampleUnit::kVolts;
-  const CsvMetadata metadata = outputs.no_metadata ? CsvMetadata::kNone : CsvMetadata::kComments;
-  if (!outputs.csv_path.empty() && WritesSigrok(outputs)) {
+SampleUnit CsvUnit(const MeasureOutputs& outputs) {
+  return outputs.raw ? SampleUnit::kRawCodes : SampleUnit::kVolts;
+}
+
+CsvMetadata CsvComments(const MeasureOutputs& outputs) {
+  return outputs.no_metadata ? CsvMetadata::kNone : CsvMetadata::kComments;
+}
+
+// The run's one file, when -o asks for one; nothing is written before the first record.
+std::unique_ptr<RunFile> OpenRunFileOf(const MeasureOutputs& outputs) {
+  if (!WritesRunFile(outputs)) return nullptr;
+  return OpenRunFile(outputs.csv_path,
+                     RunFileOptions{WritesHdf5(outputs) ? RunFormat::kHdf5 : RunFormat::kCsv,
+                                    CsvUnit(outputs), CsvComments(outputs)});
+}
+
+void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index, RunFile* run) {
+  const SampleUnit unit = CsvUnit(outputs);
+  const CsvMetadata metadata = CsvComments(outputs);
+  if (run != nullptr) {
+    run->Append(record);
+  } else if (!outputs.csv_path.empty() && WritesSigrok(outputs)) {
     WriteSigrokFile(NumberedPath(outputs.csv_path, index, outputs.count), record);
   } else if (!outputs.csv_path.empty() && outputs.spectrum) {
     WriteSpectrumCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record,
@@ -255,6 +276,14 @@ bool WritesSigrok(const MeasureOutputs& outputs) {
   return outputs.format == "sr" || (outputs.format.empty() && IsSigrokPath(outputs.csv_path));
 }
 
+bool WritesHdf5(const MeasureOutputs& outputs) {
+  return outputs.format == "h5" || (outputs.format.empty() && IsHdf5Path(outputs.csv_path));
+}
+
+bool WritesRunFile(const MeasureOutputs& outputs) {
+  return !outputs.csv_path.empty() && (outputs.single_file || WritesHdf5(outputs));
+}
+
 std::string NumberedPath(const std::string& path, int index, int count) {
   if (count <= 1 || path == "-") return path;
   const int width = static_cast<int>(std::to_string(count).size());
@@ -278,9 +307,18 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
   const bool file_on_stdout = outputs.csv_path == "-" || outputs.svg_path == "-" ||
                               (outputs.raw && outputs.csv_path.empty());
   const PlotStyle style = ForTerminal(outputs.plot);
+  const std::unique_ptr<RunFile> run = OpenRunFileOf(outputs);
   for (int index = 1; index <= outputs.count; ++index) {
-    const Record record = board.Capture();
-    WriteFiles(record, outputs, index);
+    Record record;
+    try {
+      record = board.Capture();
+    } catch (const CliError& error) {
+      // Ctrl-C between records or in one: the records taken are in the file; it is closed.
+      if (run == nullptr || error.code() != ExitCode::kInterrupted) throw;
+      run->Close();
+      throw CliError(ExitCode::kInterrupted, std::string(error.what()) + ": " + run->Summary());
+    }
+    WriteFiles(record, outputs, index, run.get());
     if (record.trigger_state == TriggerState::kForced) {
       std::string note = "no trigger within the time-out: the record was forced (Auto)";
       if (const std::optional<RearmShortfall> shortfall = FindRearmShortfall(record)) {
@@ -298,6 +336,10 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
       std::cout << "capture " << index << " of " << outputs.count << "\n"
                 << RenderStatistics(record, RecordStatistics(record)) << "\n";
     }
+  }
+  if (run != nullptr) {
+    run->Close();
+    session.Note(run->Summary());
   }
   return static_cast<int>(ExitCode::kOk);
 }

@@ -18,7 +18,8 @@ struct MeasureOutputs {
   bool no_metadata = false;                      // CSV without the comment lines
   std::optional<host::SpectrumWindow> spectrum;  // the spectrum is the view
   bool xy = false;                               // the XY figure is the view
-  std::string format;  // of -o: "csv" or "sr"; empty: from the file's extension
+  std::string format;        // of -o: "csv", "sr" or "h5"; empty: from the file's extension
+  bool single_file = false;  // every record of the run in one CSV (HDF5 always is one file)
   host::PlotStyle plot;
 };
 
@@ -44,6 +45,12 @@ int RunGenerator(const host::BackendOptions& backend, double frequency);
 
 // -o writes a sigrok session file (--format sr, or a name ending in .sr).
 bool WritesSigrok(const MeasureOutputs& outputs);
+
+// -o writes an HDF5 file (--format h5, or a name ending in .h5 or .hdf5).
+bool WritesHdf5(const MeasureOutputs& outputs);
+
+// -o writes one file for the whole run: HDF5, or CSV with --single-file.
+bool WritesRunFile(const MeasureOutputs& outputs);
 
 // "cap.csv" for one capture; "cap-2.csv" for the second of several.
 std::string NumberedPath(const std::string& path, int index, int count);

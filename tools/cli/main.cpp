@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,21 @@ std::string Absolute(const std::string& path) {
   return std::filesystem::absolute(path).string();
 }
 
+// What a run file cannot be asked to do, in the words of the usage error.
+std::optional<std::string> RefusedRunFile(const MeasureOutputs& outputs) {
+  if (outputs.single_file && outputs.csv_path.empty()) return "--single-file needs -o FILE";
+  if (outputs.single_file && WritesSigrok(outputs)) {
+    return "a sigrok session file holds one record: --single-file writes CSV (or -o FILE.h5)";
+  }
+  if (!WritesHdf5(outputs)) return std::nullopt;
+  if (outputs.csv_path == "-") return "an HDF5 file needs a file name, not -";
+  if (outputs.raw || outputs.no_metadata) {
+    return "an HDF5 file holds the volts, the raw codes and the settings: leave out --raw and "
+           "--no-metadata";
+  }
+  return std::nullopt;
+}
+
 CLI::App* ParsedSubcommand(CLI::App& app) {
   for (CLI::App* command : app.get_subcommands()) {
     if (command->parsed()) return command;
@@ -263,6 +279,9 @@ const char* ViewConflict(const MeasureOutputs& outputs, const std::string& chann
   }
   if (outputs.spectrum && outputs.raw) {
     return "--spectrum is in dBV: not with --raw codes";
+  }
+  if (outputs.spectrum && (WritesHdf5(outputs) || outputs.single_file)) {
+    return "--spectrum writes one record's spectrum as CSV: not an HDF5 file or --single-file";
   }
   if (outputs.xy && ParseChannelMask(channels, nullptr) != 3) {
     return "XY needs both channels (--channels 12)";
@@ -345,15 +364,18 @@ int main(int argc, char** argv) {
   measure
       ->add_option("-o,--output", outputs.csv_path,
                    "write the record as CSV (- for stdout), or as a sigrok session file "
-                   "(FILE.sr); numbered with --count")
+                   "(FILE.sr); numbered with --count; FILE.h5 holds the whole run")
       ->check(output)
       ->type_name("FILE.csv");
   measure
       ->add_option("--format", outputs.format,
-                   "what -o writes: csv, or sr (a sigrok session file for sigrok-cli and "
-                   "PulseView); default: from the file name, .sr or else csv")
-      ->check(CLI::IsMember({"csv", "sr"}))
-      ->type_name("csv|sr");
+                   "what -o writes: csv, sr (a sigrok session file for sigrok-cli and "
+                   "PulseView) or h5 (HDF5, every record of the run); default: from the file "
+                   "name, .sr, .h5 or .hdf5, or else csv")
+      ->check(CLI::IsMember({"csv", "sr", "h5"}))
+      ->type_name("csv|sr|h5");
+  measure->add_flag("--single-file", outputs.single_file,
+                    "with --count, every record in the one CSV -o names, with a record column");
   std::string window;
   bool spectrum = false;
   measure->add_flag("--spectrum", spectrum,
@@ -463,6 +485,9 @@ int main(int argc, char** argv) {
     }
     if (const char* problem = ViewConflict(outputs, measure_text.channels)) {
       return UsageError(measure, problem);
+    }
+    if (const std::optional<std::string> refused = RefusedRunFile(outputs)) {
+      return UsageError(measure, *refused);
     }
     if (outputs.svg_path == "-" && outputs.count > 1) {
       return UsageError(measure, "--svg - writes one picture; with --count give a file name");

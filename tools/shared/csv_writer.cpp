@@ -7,21 +7,13 @@
 namespace vm316::host {
 namespace {
 
-std::string Number(double value, int digits) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-  return buffer;
-}
+constexpr int kTimeDigits = 9;
+constexpr int kVoltDigits = 7;
+constexpr int kSettingDigits = 6;
+constexpr int kRateDigits = 10;
 
-void WriteSettings(std::ostream& out, const Record& record, const char* title) {
-  out << "# vm316 " << title << "\n";
-  out << "# time: " << record.timestamp << "\n";
-  out << "# backend: " << record.backend << "\n";
-  out << "# sample_rate_hz: " << Number(record.sample_rate, 10) << "\n";
-  if (record.asked_rate) out << "# asked_rate_hz: " << Number(*record.asked_rate, 10) << "\n";
-  out << "# samples: " << record.length << "\n";
-  out << "# pre_trigger_samples: " << record.pre_samples << "\n";
-  out << "# trigger: " << record.trigger << "\n";
+// The marks of one record: Trig'd or Auto, and the channels that clipped.
+void WriteRecordMarks(std::ostream& out, const Record& record) {
   out << "# trigger_state: " << TriggerStateKey(record.trigger_state) << "\n";
   std::string over_range;
   for (int channel = 0; channel < kChannelCount; ++channel) {
@@ -31,17 +23,10 @@ void WriteSettings(std::ostream& out, const Record& record, const char* title) {
   }
   // A clipped channel's samples show the edge of the range's window, not the signal.
   out << "# over_range: " << (over_range.empty() ? "none" : over_range) << "\n";
-  for (int channel = 0; channel < kChannelCount; ++channel) {
-    const ChannelRecord& trace = record.channels[channel];
-    if (!trace.recorded) continue;
-    out << "# ch" << channel + 1 << ": range " << Number(trace.sensitivity, 6) << " V"
-        << (trace.auto_range ? " (auto)" : "") << ", coupling " << (trace.ac_coupled ? "ac" : "dc")
-        << ", dc_level " << Number(trace.dc_level, 6) << " V\n";
-  }
 }
 
 std::string Line(const SpectralLine& line) {
-  return Number(line.frequency, 10) + " Hz " + Number(line.dbv, 5) + " dBV";
+  return CsvNumber(line.frequency, 10) + " Hz " + CsvNumber(line.dbv, 5) + " dBV";
 }
 
 // The window, the bin width, and each channel's peak and harmonics, "frequency Hz level dBV".
@@ -49,7 +34,7 @@ void WriteSpectrumSettings(std::ostream& out, const RecordSpectra& spectra, Spec
   out << "# window: " << SpectrumWindowName(window) << "\n";
   for (const std::optional<Spectrum>& spectrum : spectra) {
     if (!spectrum) continue;
-    out << "# bin_hz: " << Number(spectrum->bin_hz, 10) << "\n";
+    out << "# bin_hz: " << CsvNumber(spectrum->bin_hz, 10) << "\n";
     break;
   }
   for (int channel = 0; channel < kChannelCount; ++channel) {
@@ -67,20 +52,60 @@ void WriteSpectrumSettings(std::ostream& out, const RecordSpectra& spectra, Spec
 
 }  // namespace
 
-void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetadata metadata) {
-  if (metadata == CsvMetadata::kComments) WriteSettings(out, record, "capture");
-  out << "time_s";
+std::string CsvNumber(double value, int digits) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+  return buffer;
+}
+
+void WriteCsvComments(std::ostream& out, const Record& record, CsvScope scope) {
+  const bool run = scope == CsvScope::kRun;
+  out << "# vm316 "
+      << (run                            ? "run"
+          : scope == CsvScope::kSpectrum ? "spectrum"
+                                         : "capture")
+      << "\n";
+  if (!run) out << "# time: " << record.timestamp << "\n";
+  out << "# backend: " << record.backend << "\n";
+  out << "# sample_rate_hz: " << CsvNumber(record.sample_rate, kRateDigits) << "\n";
+  if (record.asked_rate) {
+    out << "# asked_rate_hz: " << CsvNumber(*record.asked_rate, kRateDigits) << "\n";
+  }
+  out << "# samples: " << record.length << "\n";
+  out << "# pre_trigger_samples: " << record.pre_samples << "\n";
+  out << "# trigger: " << record.trigger << "\n";
+  if (!run) WriteRecordMarks(out, record);
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    const ChannelRecord& trace = record.channels[channel];
+    if (!trace.recorded) continue;
+    // An automatic range may move between the records of a run; the volts stay right.
+    const char* automatic = !trace.auto_range ? ""
+                            : run             ? " at the first record (auto)"
+                                              : " (auto)";
+    out << "# ch" << channel + 1 << ": range " << CsvNumber(trace.sensitivity, kSettingDigits)
+        << " V" << automatic << ", coupling " << (trace.ac_coupled ? "ac" : "dc") << ", dc_level "
+        << CsvNumber(trace.dc_level, kSettingDigits) << " V\n";
+  }
+}
+
+void WriteCsvHeader(std::ostream& out, const Record& record, SampleUnit unit,
+                    std::string_view leading) {
+  out << leading << "time_s";
   for (int channel = 0; channel < kChannelCount; ++channel) {
     if (!record.channels[channel].recorded) continue;
     out << ",ch" << channel + 1 << (unit == SampleUnit::kVolts ? "_v" : "_raw");
   }
   out << "\n";
+}
+
+void WriteCsvRows(std::ostream& out, const Record& record, SampleUnit unit,
+                  std::string_view leading) {
   for (std::size_t i = 0; i < record.length; ++i) {
-    out << Number(record.TimeOf(i), 9);
+    out << leading << CsvNumber(record.TimeOf(i), kTimeDigits);
     for (const ChannelRecord& trace : record.channels) {
       if (!trace.recorded) continue;
       if (unit == SampleUnit::kVolts) {
-        out << ',' << Number(trace.volts[i], 7);
+        out << ',' << CsvNumber(trace.volts[i], kVoltDigits);
       } else {
         out << ',' << trace.raw[i];
       }
@@ -89,10 +114,16 @@ void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetad
   }
 }
 
+void WriteCsv(std::ostream& out, const Record& record, SampleUnit unit, CsvMetadata metadata) {
+  if (metadata == CsvMetadata::kComments) WriteCsvComments(out, record, CsvScope::kRecord);
+  WriteCsvHeader(out, record, unit, "");
+  WriteCsvRows(out, record, unit, "");
+}
+
 void WriteSpectrumCsv(std::ostream& out, const Record& record, const RecordSpectra& spectra,
                       SpectrumWindow window, CsvMetadata metadata) {
   if (metadata == CsvMetadata::kComments) {
-    WriteSettings(out, record, "spectrum");
+    WriteCsvComments(out, record, CsvScope::kSpectrum);
     WriteSpectrumSettings(out, spectra, window);
   }
   out << "frequency_Hz";
@@ -106,9 +137,9 @@ void WriteSpectrumCsv(std::ostream& out, const Record& record, const RecordSpect
   }
   out << "\n";
   for (std::size_t k = 0; k < bins; ++k) {
-    out << Number(static_cast<double>(k) * bin_hz, 10);
+    out << CsvNumber(static_cast<double>(k) * bin_hz, 10);
     for (const std::optional<Spectrum>& spectrum : spectra) {
-      if (spectrum) out << ',' << Number(spectrum->dbv[k], 6);
+      if (spectrum) out << ',' << CsvNumber(spectrum->dbv[k], 6);
     }
     out << "\n";
   }

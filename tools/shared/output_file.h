@@ -7,8 +7,9 @@
 
 namespace vm316::host {
 
-// Runs `write` on the file at `path` (truncated first) or on stdout for "-". Throws CliError
-// when the file cannot be opened or written.
+// Runs `write` on the file at `path` or on stdout for "-". The file is written under a
+// temporary name and takes its own once complete (OutputPlacement). Throws CliError ("cannot
+// write PATH: REASON") when it cannot be opened or written.
 void WriteOutput(const std::string& path, const std::function<void(std::ostream&)>& write);
 
 }  // namespace vm316::host

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "output_placement.h"
 #include "units.h"
 
 #ifdef VM316_WITH_LIBZIP
@@ -150,23 +151,15 @@ void WriteSigrokFile(const std::string& path, const Record& record) {
   if (path == "-") Fail("standard output", "a session file is a zip archive; give a file name");
   const std::string bytes = SigrokSessionBytes(record);
   // Written beside the target and moved over it once complete, so that a failure leaves no
-  // half archive under the name asked for.
-  const std::string partial = path + ".partial";
+  // half archive under the name asked for; a device (/dev/null) is written where it is.
+  OutputPlacement placement(path);
   {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    std::ofstream out(placement.writing(), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) {
-      std::remove(partial.c_str());
-      Fail(path, std::strerror(errno));
-    }
+    if (!out) Fail(path, std::strerror(errno));
   }
-  std::error_code moved;
-  std::filesystem::rename(partial, path, moved);
-  if (moved) {
-    std::remove(partial.c_str());
-    Fail(path, moved.message());
-  }
+  placement.Commit();
 }
 
 #else

@@ -48,7 +48,7 @@ class Spectrum:
     dbv: np.ndarray
     bin_hz: float
     window: str
-    peak: Optional[SpectralLine]  # the highest line clear of the window's reach around 0 Hz
+    peak: Optional[SpectralLine]  # the highest line above 0 Hz, its level from a sine fit
     harmonics: List[SpectralLine]  # at 2, 3, ... 7 times the peak, below half the sample rate
     text: str  # measure --spectrum's line
 

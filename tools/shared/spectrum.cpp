@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "errors.h"
+#include "sine_fit.h"
 #include "units.h"
 
 #ifdef VM316_WITH_FFTW
@@ -89,6 +90,15 @@ RecordSpectra ComputeRecordSpectra(const Record& record, SpectrumWindow window) 
 #ifdef VM316_WITH_FFTW
 
 namespace {
+
+// The peak's frequency is fitted no closer to 0 Hz than half a bin (half a period in the
+// record): below that a sine cannot be told from the offset.
+constexpr double kLowestFitBins = 0.5;
+
+double Dbv(double rms) {
+  return rms > 0.0 ? std::max(kFloorDbv, 20.0 * std::log10(rms)) : kFloorDbv;
+}
+
 std::mutex& PlannerMutex() {
   static std::mutex mutex;
   return mutex;
@@ -138,7 +148,7 @@ Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, Spec
     // A sine of peak A gives A/2 of the window's sum in its bin; its RMS is A / sqrt 2.
     const double magnitude = std::hypot(output[k][0], output[k][1]) / window_sum;
     const double rms = k == 0 ? std::abs(mean) : magnitude * std::numbers::sqrt2;
-    spectrum.dbv[k] = rms > 0.0 ? std::max(kFloorDbv, 20.0 * std::log10(rms)) : kFloorDbv;
+    spectrum.dbv[k] = Dbv(rms);
   }
   {
     const std::lock_guard<std::mutex> lock(PlannerMutex());
@@ -156,17 +166,41 @@ Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, Spec
   };
   const auto reach = static_cast<std::size_t>(shape.reach_bins);
   const std::size_t peak = highest(1, bins - 1);
-  spectrum.peak = SpectralLine{static_cast<double>(peak) * spectrum.bin_hz, spectrum.dbv[peak]};
-  // A harmonic is named at h times the peak's bin, and its level is the highest line within
-  // the peak's own uncertainty (half a bin) times h, a bin more: searching the window's whole
-  // reach would name the strongest noise line beside a harmonic that is not there.
+  // The bins say where the peak lies to within the window's reach; a sine fitted there says
+  // its frequency and level. Where the line lies within the reach of 0 Hz (a record of one or
+  // two periods) the window's main lobe and its mirror image run into each other, and the
+  // highest bin is neither the line's frequency nor its level.
+  const double low_hz = std::max(kLowestFitBins, static_cast<double>(peak) - reach - 1.0);
+  const double high_hz =
+      std::min(static_cast<double>(bins - 1), static_cast<double>(peak + reach + 1));
+  const std::optional<double> fitted =
+      FitSineFrequency(volts, sample_rate, low_hz * spectrum.bin_hz, high_hz * spectrum.bin_hz);
+  const double fundamental = fitted ? *fitted : static_cast<double>(peak) * spectrum.bin_hz;
+  // A harmonic is named at h times the fundamental while it stays clear of half the sample
+  // rate by the window's reach (h / 2 + 1 bins at most).
+  int harmonics = 0;
   for (int h = 2; h <= kHarmonicCount + 1; ++h) {
-    const std::size_t centre = peak * static_cast<std::size_t>(h);
+    const auto centre = static_cast<std::size_t>(std::lround(h * fundamental / spectrum.bin_hz));
     const std::size_t spread = std::min(reach, static_cast<std::size_t>(h) / 2 + 1);
     if (centre + spread >= bins) break;
-    const std::size_t at = highest(std::max<std::size_t>(1, centre - spread), centre + spread);
-    spectrum.harmonics.push_back({static_cast<double>(centre) * spectrum.bin_hz, spectrum.dbv[at]});
+    harmonics = h - 1;
   }
+  // The fundamental and its harmonics are fitted together, so that in a record of partial
+  // periods the fundamental's leakage does not stand for a harmonic's level.
+  const std::optional<std::vector<double>> amplitudes =
+      FitHarmonicAmplitudes(volts, sample_rate, fundamental, harmonics + 1);
+  auto level = [&](int h) {
+    if (amplitudes)
+      return Dbv((*amplitudes)[static_cast<std::size_t>(h - 1)] / std::numbers::sqrt2);
+    const auto bin = static_cast<std::size_t>(std::lround(h * fundamental / spectrum.bin_hz));
+    return spectrum.dbv[std::min(bin, bins - 1)];
+  };
+  // The fit is claimed to a tenth of a bin (on a decade step): finer than the bins, but not as
+  // fine as a clean sine would allow, for a signal is seldom one clean sine.
+  const double resolution = std::pow(10.0, std::floor(std::log10(spectrum.bin_hz / 10.0)));
+  auto named = [&](int h) { return std::round(h * fundamental / resolution) * resolution; };
+  spectrum.peak = SpectralLine{named(1), level(1)};
+  for (int h = 2; h <= harmonics + 1; ++h) spectrum.harmonics.push_back({named(h), level(h)});
   return spectrum;
 }
 

@@ -25,8 +25,10 @@ struct SpectralLine {
 
 struct Spectrum {
   double bin_hz = 0.0;
-  std::vector<double> dbv;              // one per bin from 0 Hz to half the sample rate
-  std::optional<SpectralLine> peak;     // the highest line above 0 Hz
+  std::vector<double> dbv;  // one per bin from 0 Hz to half the sample rate
+  // The highest line above 0 Hz, its frequency and level from a sine fitted near its bin; the
+  // harmonics' levels fitted together with it.
+  std::optional<SpectralLine> peak;
   std::vector<SpectralLine> harmonics;  // 2nd, 3rd, ... below half the sample rate
 };
 

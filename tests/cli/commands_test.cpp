@@ -138,6 +138,14 @@ TEST_F(CommandTest, WatchRefreshesUntilItsFramesAreShown) {
   EXPECT_THAT(run.out, HasSubstr("frame 3 Trig'd (0 of 3 forced); Ctrl-C stops"));
   EXPECT_THAT(run.out, Not(HasSubstr("frame 4")));
   EXPECT_THAT(run.out, ::testing::ContainsRegex(R"(ch1 .* 1\.000 kHz)"));
+  // The other views refresh alike, each frame with its own spectrum or figure.
+  const CliRun spectrum = Run("watch -q --frames 2 --interval 10ms --spectrum --window flattop");
+  ASSERT_EQ(spectrum.exit_code, 0) << spectrum.err;
+  EXPECT_THAT(spectrum.out,
+              ::testing::ContainsRegex("ch1 spectrum \\(flattop.*peak 1\\.000 kHz(.|\n)*frame 2"));
+  const CliRun xy = Run("watch -q --frames 1 --xy");
+  ASSERT_EQ(xy.exit_code, 0) << xy.err;
+  EXPECT_THAT(xy.out, HasSubstr("XY: ch1 across"));
   // A trigger that never comes: every frame is forced, and says so.
   const CliRun forced =
       Run("watch -q --frames 2 --interval 10ms --sim-ch2 ground --trigger ch2:rising:1 "

@@ -69,6 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"watch --frames 0", 2, {"--frames", "at least 1"}},
                       ErrorCase{"measure --width 5", 2, {"--width", "20 to 400"}},
                       ErrorCase{"watch --interval 5ms", 2, {"--interval", "10 ms to 60 s"}},
+                      ErrorCase{"watch --xy --channels 2", 2, {"XY needs both channels"}},
                       ErrorCase{"measure --length 1.5", 2, {"--length", "whole number"}},
                       ErrorCase{"measure -o ''", 2, {"--output", "file name"}},
                       ErrorCase{"measure --svg ''", 2, {"--svg", "file name"}},

@@ -63,43 +63,49 @@ PlotStyle ForTerminal(PlotStyle style) {
   return style;
 }
 
-void PrintSpectra(const Record& record, const MeasureOutputs& outputs) {
-  if (!outputs.spectrum) return;
-  for (int channel = 0; channel < kChannelCount; ++channel) {
-    const ChannelRecord& trace = record.channels[channel];
-    if (!trace.recorded) continue;
-    std::cout << DescribeSpectrum(
-        channel + 1, ComputeSpectrum(trace.volts, record.sample_rate, *outputs.spectrum),
-        *outputs.spectrum);
-  }
+// The record's spectra when the spectrum is the view, computed once for the plot, the summary
+// and the files.
+std::optional<RecordSpectra> SpectraFor(const Record& record, const ViewOptions& view) {
+  if (!view.spectrum) return std::nullopt;
+  return ComputeRecordSpectra(record, *view.spectrum);
 }
 
-// The record over time, its spectrum or its XY figure, as the outputs ask.
-std::string RenderView(const Record& record, const PlotStyle& style,
-                       const MeasureOutputs& outputs) {
-  if (outputs.spectrum) {
-    return RenderSpectrumPlot(record, ComputeRecordSpectra(record, *outputs.spectrum),
-                              *outputs.spectrum, style);
-  }
-  if (outputs.xy) return RenderXyPlot(record, style);
+// The record over time, its spectrum or its XY figure, as the view asks.
+std::string RenderView(const Record& record, const PlotStyle& style, const ViewOptions& view,
+                       const std::optional<RecordSpectra>& spectra) {
+  if (spectra) return RenderSpectrumPlot(record, *spectra, *view.spectrum, style);
+  if (view.xy) return RenderXyPlot(record, style);
   return RenderPlot(record, style);
 }
 
-void WriteViewSvg(const std::string& path, const Record& record, const MeasureOutputs& outputs) {
-  if (outputs.spectrum) {
-    WriteSpectrumSvgFile(path, record, ComputeRecordSpectra(record, *outputs.spectrum),
-                         *outputs.spectrum);
-  } else if (outputs.xy) {
+// The spectrum's summary lines, one per recorded channel; nothing for another view.
+std::string DescribeSpectra(const ViewOptions& view, const std::optional<RecordSpectra>& spectra) {
+  std::string text;
+  if (!spectra) return text;
+  for (int channel = 0; channel < kChannelCount; ++channel) {
+    if ((*spectra)[channel]) {
+      text += DescribeSpectrum(channel + 1, *(*spectra)[channel], *view.spectrum);
+    }
+  }
+  return text;
+}
+
+void WriteViewSvg(const std::string& path, const Record& record, const ViewOptions& view,
+                  const std::optional<RecordSpectra>& spectra) {
+  if (spectra) {
+    WriteSpectrumSvgFile(path, record, *spectra, *view.spectrum);
+  } else if (view.xy) {
     WriteXySvgFile(path, record);
   } else {
     WriteSvgFile(path, record, RecordStatistics(record));
   }
 }
 
-void PrintRecord(const Record& record, const PlotStyle& style, const MeasureOutputs& outputs) {
+void PrintRecord(const Record& record, const PlotStyle& style, const ViewOptions& view,
+                 const std::optional<RecordSpectra>& spectra) {
   const auto stats = RecordStatistics(record);
-  std::cout << RenderView(record, style, outputs) << "\n" << RenderStatistics(record, stats);
-  PrintSpectra(record, outputs);
+  std::cout << RenderView(record, style, view, spectra) << "\n"
+            << RenderStatistics(record, stats) << DescribeSpectra(view, spectra);
   std::cout.flush();
 }
 
@@ -119,24 +125,25 @@ std::unique_ptr<RunFile> OpenRunFileOf(const MeasureOutputs& outputs) {
                                     CsvUnit(outputs), CsvComments(outputs)});
 }
 
-void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index, RunFile* run) {
+void WriteFiles(const Record& record, const MeasureOutputs& outputs, int index, RunFile* run,
+                const std::optional<RecordSpectra>& spectra) {
   const SampleUnit unit = CsvUnit(outputs);
   const CsvMetadata metadata = CsvComments(outputs);
   if (run != nullptr) {
     run->Append(record);
   } else if (!outputs.csv_path.empty() && WritesSigrok(outputs)) {
     WriteSigrokFile(NumberedPath(outputs.csv_path, index, outputs.count), record);
-  } else if (!outputs.csv_path.empty() && outputs.spectrum) {
-    WriteSpectrumCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record,
-                         ComputeRecordSpectra(record, *outputs.spectrum), *outputs.spectrum,
-                         metadata);
+  } else if (!outputs.csv_path.empty() && spectra) {
+    WriteSpectrumCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, *spectra,
+                         *outputs.view.spectrum, metadata);
   } else if (!outputs.csv_path.empty()) {
     WriteCsvFile(NumberedPath(outputs.csv_path, index, outputs.count), record, unit, metadata);
   } else if (outputs.raw) {
     WriteCsv(std::cout, record, SampleUnit::kRawCodes, metadata);
   }
   if (!outputs.svg_path.empty()) {
-    WriteViewSvg(NumberedPath(outputs.svg_path, index, outputs.count), record, outputs);
+    WriteViewSvg(NumberedPath(outputs.svg_path, index, outputs.count), record, outputs.view,
+                 spectra);
   }
 }
 
@@ -318,7 +325,8 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
       run->Close();
       throw CliError(ExitCode::kInterrupted, std::string(error.what()) + ": " + run->Summary());
     }
-    WriteFiles(record, outputs, index, run.get());
+    const std::optional<RecordSpectra> spectra = SpectraFor(record, outputs.view);
+    WriteFiles(record, outputs, index, run.get(), spectra);
     if (record.trigger_state == TriggerState::kForced) {
       std::string note = "no trigger within the time-out: the record was forced (Auto)";
       if (const std::optional<RearmShortfall> shortfall = FindRearmShortfall(record)) {
@@ -328,10 +336,10 @@ int RunMeasure(const BackendOptions& backend, const AcquisitionOptions& acquisit
     }
     if (file_on_stdout) continue;
     if (outputs.count == 1) {
-      PrintRecord(record, style, outputs);
+      PrintRecord(record, style, outputs.view, spectra);
     } else if (index == outputs.count) {
       std::cout << "capture " << index << " of " << outputs.count << "\n";
-      PrintRecord(record, style, outputs);
+      PrintRecord(record, style, outputs.view, spectra);
     } else {
       std::cout << "capture " << index << " of " << outputs.count << "\n"
                 << RenderStatistics(record, RecordStatistics(record)) << "\n";
@@ -375,15 +383,18 @@ int RunWatch(const BackendOptions& backend, const AcquisitionOptions& acquisitio
     if (const std::optional<RearmShortfall> shortfall = FindRearmShortfall(record)) {
       status += DescribeRearmShortfall(*shortfall, "--hysteresis") + "\n";
     }
+    const std::optional<RecordSpectra> spectra = SpectraFor(record, watch.view);
+    // The spectrum's summary lines are long: like the note, they are cut to the terminal.
+    status = DescribeSpectra(watch.view, spectra) + status;
     const std::string table = RenderStatistics(record, RecordStatistics(record));
     PlotStyle fitted = style;
     if (const std::optional<TerminalSize> terminal = screen.size()) {
       // The plot and the table set the width; a long note under them is cut instead.
-      const std::string plot = RenderPlot(record, style) + "\n" + table;
+      const std::string plot = RenderView(record, style, watch.view, spectra) + "\n" + table;
       fitted = FitPlot(style, watch, *terminal, ColumnsAndLines(plot).first,
                        ColumnsAndLines(plot + status).second);
     }
-    screen.Show(RenderPlot(record, fitted) + "\n" + table + status);
+    screen.Show(RenderView(record, fitted, watch.view, spectra) + "\n" + table + status);
     if (watch.frames > 0 && frames >= watch.frames) break;
     const double until = frame_start + watch.interval_ms / 1000.0;
     while (time.Elapsed() < until && !Interrupted()) {

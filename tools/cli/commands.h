@@ -10,14 +10,19 @@
 
 namespace vm316::cli {
 
-struct MeasureOutputs {
-  int count = 1;
-  std::string csv_path;                          // absolute, or "-" for stdout; empty: none
-  std::string svg_path;                          // absolute, or "-" for stdout; empty: none
-  bool raw = false;                              // raw sample codes instead of volts
-  bool no_metadata = false;                      // CSV without the comment lines
+// What the plot shows: the record over time, its spectrum, or its XY figure.
+struct ViewOptions {
   std::optional<host::SpectrumWindow> spectrum;  // the spectrum is the view
   bool xy = false;                               // the XY figure is the view
+};
+
+struct MeasureOutputs {
+  int count = 1;
+  std::string csv_path;      // absolute, or "-" for stdout; empty: none
+  std::string svg_path;      // absolute, or "-" for stdout; empty: none
+  bool raw = false;          // raw sample codes instead of volts
+  bool no_metadata = false;  // CSV without the comment lines
+  ViewOptions view;
   std::string format;        // of -o: "csv", "sr" or "h5"; empty: from the file's extension
   bool single_file = false;  // every record of the run in one CSV (HDF5 always is one file)
   host::PlotStyle plot;
@@ -28,6 +33,7 @@ inline constexpr double kMaxWatchIntervalMs = 60000.0;
 
 struct WatchOptions {
   double interval_ms = 200.0;
+  ViewOptions view;
   int frames = 0;  // 0: until Ctrl-C
   host::PlotStyle plot;
   // On a terminal a size not given follows the terminal's, as it is resized.

@@ -270,21 +270,56 @@ int Usage(CLI::App& app, const CLI::ParseError& error) {
   return UsageError(command, message);
 }
 
-// Why the spectrum or the XY view cannot be had with the other options given; null when it can.
-const char* ViewConflict(const MeasureOutputs& outputs, const std::string& channels) {
-  if (outputs.spectrum && outputs.xy) return "--xy and --spectrum are two views: give one";
-  if (outputs.spectrum && WritesSigrok(outputs)) {
+// The options that choose the view, in measure and in watch alike.
+struct ViewText {
+  bool spectrum = false;
+  bool xy = false;
+  std::string window;
+};
+
+void AddViewOptions(CLI::App* command, ViewText& text, const char* outputs) {
+  command->add_flag(
+      "--spectrum", text.spectrum,
+      std::string("show the amplitude spectrum in dBV, its peak and harmonics") + outputs);
+  command->add_flag("--xy", text.xy,
+                    "take the record in the board's XY mode and show it as a Lissajous figure "
+                    "(channel 1 across, channel 2 up)");
+  command
+      ->add_option("--window", text.window,
+                   "the spectrum's window: hann, flattop (levels within 0.01 dB) or rect")
+      ->check(CLI::IsMember({"hann", "flattop", "rect"}))
+      ->type_name("hann|flattop|rect")
+      ->default_str("hann");
+}
+
+ViewOptions ToView(const ViewText& text) {
+  ViewOptions view;
+  if (text.spectrum || !text.window.empty()) {
+    view.spectrum = ParseSpectrumWindow(text.window.empty() ? "hann" : text.window);
+  }
+  view.xy = text.xy;
+  return view;
+}
+
+// Why the view cannot be had with the channels given; null when it can.
+const char* ViewConflict(const ViewOptions& view, const std::string& channels) {
+  if (view.spectrum && view.xy) return "--xy and --spectrum are two views: give one";
+  if (view.xy && ParseChannelMask(channels, nullptr) != 3) {
+    return "XY needs both channels (--channels 12)";
+  }
+  return nullptr;
+}
+
+// Why the spectrum cannot be written to the files asked for; null when it can.
+const char* SpectrumFileConflict(const MeasureOutputs& outputs) {
+  if (!outputs.view.spectrum) return nullptr;
+  if (WritesSigrok(outputs)) {
     return "--spectrum writes its CSV in dBV over frequency: a sigrok session file holds "
            "records, give -o FILE.csv";
   }
-  if (outputs.spectrum && outputs.raw) {
-    return "--spectrum is in dBV: not with --raw codes";
-  }
-  if (outputs.spectrum && (WritesHdf5(outputs) || outputs.single_file)) {
+  if (outputs.raw) return "--spectrum is in dBV: not with --raw codes";
+  if (WritesHdf5(outputs) || outputs.single_file) {
     return "--spectrum writes one record's spectrum as CSV: not an HDF5 file or --single-file";
-  }
-  if (outputs.xy && ParseChannelMask(channels, nullptr) != 3) {
-    return "XY needs both channels (--channels 12)";
   }
   return nullptr;
 }
@@ -376,20 +411,8 @@ int main(int argc, char** argv) {
       ->type_name("csv|sr|h5");
   measure->add_flag("--single-file", outputs.single_file,
                     "with --count, every record in the one CSV -o names, with a record column");
-  std::string window;
-  bool spectrum = false;
-  measure->add_flag("--spectrum", spectrum,
-                    "show the amplitude spectrum in dBV, its peak and harmonics; -o writes it "
-                    "as CSV, --svg draws it");
-  measure->add_flag("--xy", outputs.xy,
-                    "take the record in the board's XY mode and show it as a Lissajous figure "
-                    "(channel 1 across, channel 2 up; also in --svg)");
-  measure
-      ->add_option("--window", window,
-                   "the spectrum's window: hann, flattop (levels within 0.01 dB) or rect")
-      ->check(CLI::IsMember({"hann", "flattop", "rect"}))
-      ->type_name("hann|flattop|rect")
-      ->default_str("hann");
+  ViewText measure_view;
+  AddViewOptions(measure, measure_view, "; -o writes it as CSV, --svg draws it");
   measure->add_flag("--no-metadata", outputs.no_metadata,
                     "CSV without the # comment lines: the header line, then the rows");
   measure->add_option("--svg", outputs.svg_path, "draw the record as SVG (- for stdout)")
@@ -424,6 +447,8 @@ int main(int argc, char** argv) {
   watch->add_option("--frames", frames, "stop after this many refreshes (at least 1)")
       ->check(Bounded(1, UINT32_MAX, "the number of frames"))
       ->type_name("N");
+  ViewText watch_view;
+  AddViewOptions(watch, watch_view, "");
 
   app.add_subcommand("calibrate",
                      "calibrate the front end now; the current files stay until it succeeds");
@@ -468,6 +493,12 @@ int main(int argc, char** argv) {
   for (std::string* wiring : {&backend.sim_ch1, &backend.sim_ch2, &backend.sim_ext}) {
     *wiring = *ParseSignalWiring(*wiring, nullptr);
   }
+  if (watch->parsed()) {
+    watch_options.view = ToView(watch_view);
+    if (const char* problem = ViewConflict(watch_options.view, watch_text.channels)) {
+      return UsageError(watch, problem);
+    }
+  }
   if (measure->parsed()) {
     outputs.count = Count(count);
     const int on_stdout = (outputs.csv_path == "-" ? 1 : 0) + (outputs.svg_path == "-" ? 1 : 0) +
@@ -475,17 +506,16 @@ int main(int argc, char** argv) {
     if (on_stdout > 1) {
       return UsageError(measure, "only one of -o -, --svg - and --raw may write to stdout");
     }
-    if (spectrum || !window.empty()) {
-      outputs.spectrum = ParseSpectrumWindow(window.empty() ? "hann" : window);
-    }
+    outputs.view = ToView(measure_view);
     if (WritesSigrok(outputs) && (outputs.csv_path == "-" || outputs.raw)) {
       return UsageError(measure, outputs.csv_path == "-"
                                      ? "a sigrok session file is a zip archive: give -o a file name"
                                      : "a sigrok session file holds volts, not --raw codes");
     }
-    if (const char* problem = ViewConflict(outputs, measure_text.channels)) {
+    if (const char* problem = ViewConflict(outputs.view, measure_text.channels)) {
       return UsageError(measure, problem);
     }
+    if (const char* problem = SpectrumFileConflict(outputs)) return UsageError(measure, problem);
     if (const std::optional<std::string> refused = RefusedRunFile(outputs)) {
       return UsageError(measure, *refused);
     }
@@ -513,7 +543,7 @@ int main(int argc, char** argv) {
       AcquisitionOptions acquisition = ToAcquisition(measure_text);
       acquisition.rate_given = measure->count("--rate") > 0;
       acquisition.length_given = measure->count("--length") > 0;
-      acquisition.xy = outputs.xy;
+      acquisition.xy = outputs.view.xy;
       return RunMeasure(backend, acquisition, outputs);
     }
     if (watch->parsed()) {
@@ -526,6 +556,7 @@ int main(int argc, char** argv) {
       AcquisitionOptions acquisition = ToAcquisition(watch_text);
       acquisition.rate_given = watch->count("--rate") > 0;
       acquisition.length_given = watch->count("--length") > 0;
+      acquisition.xy = watch_options.view.xy;
       return RunWatch(backend, acquisition, watch_options);
     }
     if (generator->parsed()) {

@@ -94,6 +94,8 @@ namespace {
 // The peak's frequency is fitted no closer to 0 Hz than half a bin (half a period in the
 // record): below that a sine cannot be told from the offset.
 constexpr double kLowestFitBins = 0.5;
+// The periods of the fundamental a record needs for its harmonics to be named.
+constexpr double kMinPeriodsForHarmonics = 1.0;
 
 double Dbv(double rms) {
   return rms > 0.0 ? std::max(kFloorDbv, 20.0 * std::log10(rms)) : kFloorDbv;
@@ -175,7 +177,12 @@ Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, Spec
       std::min(static_cast<double>(bins - 1), static_cast<double>(peak + reach + 1));
   const std::optional<double> fitted =
       FitSineFrequency(volts, sample_rate, low_hz * spectrum.bin_hz, high_hz * spectrum.bin_hz);
-  const double fundamental = fitted ? *fitted : static_cast<double>(peak) * spectrum.bin_hz;
+  // The fit is claimed to a tenth of a bin (on a decade step): finer than the bins, but not as
+  // fine as a clean sine would allow, for a signal is seldom one clean sine.
+  const double resolution = std::pow(10.0, std::floor(std::log10(spectrum.bin_hz / 10.0)));
+  const double fundamental =
+      fitted ? std::max(resolution, std::round(*fitted / resolution) * resolution)
+             : static_cast<double>(peak) * spectrum.bin_hz;
   // A harmonic is named at h times the fundamental while it stays clear of half the sample
   // rate by the window's reach (h / 2 + 1 bins at most).
   int harmonics = 0;
@@ -185,22 +192,29 @@ Spectrum ComputeSpectrum(std::span<const double> volts, double sample_rate, Spec
     if (centre + spread >= bins) break;
     harmonics = h - 1;
   }
-  // The fundamental and its harmonics are fitted together, so that in a record of partial
-  // periods the fundamental's leakage does not stand for a harmonic's level.
+  // The fundamental and its harmonics are fitted together, so that the fundamental's leakage
+  // over partial periods does not stand for a harmonic's level. A record of less than one
+  // period has no harmonics to speak of: there the harmonics' sines and cosines can stand for
+  // each other (the fit is ill conditioned) and the fundamental is fitted alone.
+  const double periods = fundamental * static_cast<double>(n) / sample_rate;
+  if (periods < kMinPeriodsForHarmonics) harmonics = 0;
   const std::optional<std::vector<double>> amplitudes =
       FitHarmonicAmplitudes(volts, sample_rate, fundamental, harmonics + 1);
   auto level = [&](int h) {
-    if (amplitudes)
-      return Dbv((*amplitudes)[static_cast<std::size_t>(h - 1)] / std::numbers::sqrt2);
-    const auto bin = static_cast<std::size_t>(std::lround(h * fundamental / spectrum.bin_hz));
-    return spectrum.dbv[std::min(bin, bins - 1)];
+    const auto index = static_cast<std::size_t>(h - 1);
+    if (amplitudes) return Dbv((*amplitudes)[index] / std::numbers::sqrt2);
+    // A degenerate fit: the highest bin within the fundamental's own uncertainty (half a bin)
+    // times h, a bin more (the window's whole reach would name the strongest noise line beside
+    // a harmonic that is not there).
+    const auto centre = static_cast<std::size_t>(std::lround(h * fundamental / spectrum.bin_hz));
+    const std::size_t spread = std::min(reach, static_cast<std::size_t>(h) / 2 + 1);
+    const std::size_t from = centre > spread ? centre - spread : 1;
+    return spectrum.dbv[highest(from, std::min(centre + spread, bins - 1))];
   };
-  // The fit is claimed to a tenth of a bin (on a decade step): finer than the bins, but not as
-  // fine as a clean sine would allow, for a signal is seldom one clean sine.
-  const double resolution = std::pow(10.0, std::floor(std::log10(spectrum.bin_hz / 10.0)));
-  auto named = [&](int h) { return std::round(h * fundamental / resolution) * resolution; };
-  spectrum.peak = SpectralLine{named(1), level(1)};
-  for (int h = 2; h <= harmonics + 1; ++h) spectrum.harmonics.push_back({named(h), level(h)});
+  spectrum.peak = SpectralLine{fundamental, level(1)};
+  for (int h = 2; h <= harmonics + 1; ++h) {
+    spectrum.harmonics.push_back({h * fundamental, level(h)});
+  }
   return spectrum;
 }
 

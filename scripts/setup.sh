@@ -53,10 +53,22 @@ fi
 echo "setup: installing ${missing[*]}"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
+# A mirror in the middle of a sync serves index files of the wrong size, and apt-get update
+# fails on them; a later try usually finds it done. After the last try the install goes ahead
+# with the lists that did arrive (apt keeps the others as they were), and fails only if a
+# package cannot be had.
+refreshed=false
+for pause in 10 30 0; do
+  if "${as_root[@]}" apt-get update -qq >>"$log" 2>&1; then
+    refreshed=true
+    break
+  fi
+  ((pause == 0)) || sleep "$pause"
+done
+$refreshed || echo "setup: the package lists did not all refresh; installing with those there are" >&2
 # apt's own account goes to a log that is shown only when something fails.
-if ! { "${as_root[@]}" apt-get update -qq &&
-       "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-         apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+     apt-get install -y -qq --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
   cat "$log" >&2
   echo "setup: installing failed" >&2
   exit 1

@@ -108,12 +108,18 @@ class CliTest : public ::testing::Test {
   // Runs `arguments` in the background and sends SIGINT after `seconds`.
   CliRun RunAndInterrupt(const std::string& arguments, double seconds,
                          const std::string& environment = "") {
+    return RunAndInterruptAfter(arguments, "sleep " + std::to_string(seconds), environment);
+  }
+
+  // Runs `arguments` in the background, runs the shell command `wait` (it may read $pid), then
+  // sends SIGINT and waits for the program to end.
+  CliRun RunAndInterruptAfter(const std::string& arguments, const std::string& wait,
+                              const std::string& environment = "") {
     const fs::path err_file = root_ / "stderr.txt";
-    const std::string script = "cd " + Quoted(work_) +
-                               " && env XDG_STATE_HOME=" + Quoted(state_home_) + " " + environment +
-                               " " + Quoted(VM316_CLI_PATH) + " " + arguments + " >/dev/null 2>" +
-                               Quoted(err_file) + " & pid=$!; sleep " + std::to_string(seconds) +
-                               "; kill -INT $pid; wait $pid";
+    const std::string script =
+        "cd " + Quoted(work_) + " && env XDG_STATE_HOME=" + Quoted(state_home_) + " " +
+        environment + " " + Quoted(VM316_CLI_PATH) + " " + arguments + " >/dev/null 2>" +
+        Quoted(err_file) + " & pid=$!; " + wait + "; kill -INT $pid; wait $pid";
     CliRun run;
     const int status = std::system(script.c_str());
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

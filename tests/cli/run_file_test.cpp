@@ -30,18 +30,10 @@ class RunFileTest : public CliTest {
   // few records), and waits for the run to end.
   CliRun RunUntilFileHolds(const std::string& arguments, const std::string& file,
                            std::size_t bytes) {
-    const fs::path err_file = root_ / "stderr.txt";
-    const std::string script =
-        "cd " + Quoted(work_) + " && env XDG_STATE_HOME=" + Quoted(state_home_) + " " +
-        Quoted(VM316_CLI_PATH) + " " + arguments + " >/dev/null 2>" + Quoted(err_file) +
-        " & pid=$!; for i in $(seq 3000); do s=$(stat -c %s " + Quoted(work_ / file) +
-        " 2>/dev/null || echo 0); [ \"$s\" -ge " + std::to_string(bytes) +
-        " ] && break; sleep 0.02; done; kill -INT $pid; wait $pid";
-    CliRun run;
-    const int status = std::system(script.c_str());
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(err_file);
-    return run;
+    return RunAndInterruptAfter(
+        arguments, "for i in $(seq 3000); do s=$(stat -c %s " + Quoted(work_ / file) +
+                       " 2>/dev/null || echo 0); [ \"$s\" -ge " + std::to_string(bytes) +
+                       " ] && break; sleep 0.02; done");
   }
 };
 

@@ -77,6 +77,17 @@ bool RecordsAreWhole(const RunRows& run, std::size_t length, std::size_t* record
   return true;
 }
 
+// The run CSV `file` that a stopped run left: only whole records of the default length, at least
+// `fewest`, as many as stderr says it holds.
+void ExpectWholeRecordsAsCounted(const fs::path& file, const CliRun& run, std::size_t fewest) {
+  const RunRows rows = ReadRun(ReadFile(file));
+  std::size_t records = 0;
+  EXPECT_TRUE(rows.whole);
+  EXPECT_TRUE(RecordsAreWhole(rows, 1000, &records));
+  EXPECT_GE(records, fewest);
+  EXPECT_EQ(HeldCount(run.err), records) << run.err;
+}
+
 TEST_F(RunFileTest, ACsvRunHoldsEveryRecordAsItsOwnFileDoesWithItsMarks) {
   ASSERT_EQ(Run(std::string(kRun) + "--single-file -o run.csv").exit_code, 0);
   ASSERT_EQ(Run(std::string(kRun) + "-o cap.csv").exit_code, 0);
@@ -163,12 +174,7 @@ TEST_F(RunFileTest, CtrlCLeavesEveryRecordTakenAndOnlyWholeOnes) {
   const CliRun run =
       RunUntilFileHolds("measure -n 100000 --single-file -o run.csv", "run.csv", 200000);
   EXPECT_EQ(run.exit_code, 130) << run.err;
-  const RunRows rows = ReadRun(ReadFile(work_ / "run.csv"));
-  std::size_t records = 0;
-  EXPECT_TRUE(rows.whole);
-  EXPECT_TRUE(RecordsAreWhole(rows, 1000, &records));
-  EXPECT_GE(records, 3u);
-  EXPECT_EQ(HeldCount(run.err), records) << run.err;
+  ExpectWholeRecordsAsCounted(work_ / "run.csv", run, 3);
   EXPECT_FALSE(fs::exists(work_ / "run.csv.partial"));
 }
 
@@ -230,12 +236,7 @@ TEST_F(RunFileTest, AFailedWriteLeavesTheWholeRecordsBeforeIt) {
                              Quoted(VM316_CLI_PATH) + " measure -q -n 20 --single-file -o run.csv");
   EXPECT_EQ(run.exit_code, 1) << run.err;
   EXPECT_THAT(run.err, HasSubstr("run.csv: File too large"));
-  const RunRows rows = ReadRun(ReadFile(work_ / "run.csv"));
-  std::size_t records = 0;
-  EXPECT_TRUE(rows.whole);
-  EXPECT_TRUE(RecordsAreWhole(rows, 1000, &records));
-  EXPECT_GE(records, 1u);
-  EXPECT_EQ(HeldCount(run.err), records) << run.err;
+  ExpectWholeRecordsAsCounted(work_ / "run.csv", run, 1);
 }
 
 TEST_F(RunFileTest, WhatARunFileCannotDoIsAUsageError) {

@@ -171,8 +171,9 @@ TEST_F(RunFileTest, AnHdf5RunReadsWithH5pyAsTheCsvOfTheSameRun) {
 // Ctrl-C in a long run: the records taken are all in the file, each whole, and stderr says how
 // many; the record being taken is not written.
 TEST_F(RunFileTest, CtrlCLeavesEveryRecordTakenAndOnlyWholeOnes) {
+  // About 67 kB a record: past 210 000 bytes three records are whole and a fourth is begun.
   const CliRun run =
-      RunUntilFileHolds("measure -n 100000 --single-file -o run.csv", "run.csv", 200000);
+      RunUntilFileHolds("measure -n 100000 --single-file -o run.csv", "run.csv", 210000);
   EXPECT_EQ(run.exit_code, 130) << run.err;
   ExpectWholeRecordsAsCounted(work_ / "run.csv", run, 3);
   EXPECT_FALSE(fs::exists(work_ / "run.csv.partial"));
@@ -180,7 +181,9 @@ TEST_F(RunFileTest, CtrlCLeavesEveryRecordTakenAndOnlyWholeOnes) {
 
 #ifdef VM316_H5PY_PYTHON
 TEST_F(RunFileTest, CtrlCLeavesAnHdf5FileOfWholeRecords) {
-  const CliRun run = RunUntilFileHolds("measure -n 100000 -o run.h5", "run.h5", 60000);
+  // The file holds 63 464 bytes after its first record and 12 000 more after each further
+  // one: past 100 000 bytes at least four records are in it.
+  const CliRun run = RunUntilFileHolds("measure -n 100000 -o run.h5", "run.h5", 100000);
   EXPECT_EQ(run.exit_code, 130) << run.err;
   const CliRun read =
       Capture(std::string(VM316_H5PY_PYTHON) +

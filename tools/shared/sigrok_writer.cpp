@@ -25,7 +25,8 @@ constexpr const char* kSessionVersion = "2";
 // Each channel's samples in chunks of this many bytes, as the sigrok tools write them.
 constexpr std::size_t kChunkBytes = 4u << 20;
 
-std::string Metadata(const Record& record) {
+// Used only where libzip is built in, as are the two below.
+[[maybe_unused]] std::string Metadata(const Record& record) {
   std::string text = "[global]\nsigrok version=0.5.2\n\n[device 1]\ndriver=vm316\n";
   char rate[64];
   std::snprintf(rate, sizeof rate, "samplerate=%.0f Hz\n", record.sample_rate);
@@ -43,7 +44,7 @@ std::string Metadata(const Record& record) {
   return text;
 }
 
-std::string TriggerEntry(const Record& record) {
+[[maybe_unused]] std::string TriggerEntry(const Record& record) {
   std::string text = "[trigger]\n";
   text += "pre_trigger_samples=" + std::to_string(record.pre_samples) + "\n";
   text += "trigger=" + record.trigger + "\n";
@@ -52,7 +53,8 @@ std::string TriggerEntry(const Record& record) {
   return text;
 }
 
-std::vector<char> Floats(const std::vector<double>& volts, std::size_t first, std::size_t count) {
+[[maybe_unused]] std::vector<char> Floats(const std::vector<double>& volts, std::size_t first,
+                                          std::size_t count) {
   std::vector<char> bytes(count * sizeof(float));
   for (std::size_t i = 0; i < count; ++i) {
     const auto value = static_cast<float>(volts[first + i]);

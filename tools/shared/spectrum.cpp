@@ -25,7 +25,8 @@ struct WindowShape {
   int reach_bins;         // the half-width of its main lobe
 };
 
-WindowShape ShapeOf(SpectrumWindow window) {
+// Used only where FFTW is built in.
+[[maybe_unused]] WindowShape ShapeOf(SpectrumWindow window) {
   switch (window) {
     case SpectrumWindow::kHann:
       return {{0.5, 0.5}, 2};

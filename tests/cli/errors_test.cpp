@@ -71,6 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"watch --interval 5ms", 2, {"--interval", "10 ms to 60 s"}},
                       ErrorCase{"watch --xy --channels 2", 2, {"XY needs both channels"}},
                       ErrorCase{"measure --length 1.5", 2, {"--length", "whole number"}},
+                      ErrorCase{"measure --length 0x10", 2, {"--length", "\"0x10\""}},
                       ErrorCase{"measure -o ''", 2, {"--output", "file name"}},
                       ErrorCase{"measure --svg ''", 2, {"--svg", "file name"}},
                       ErrorCase{"info --cal-dir ''", 2, {"--cal-dir", "directory"}},

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -42,12 +43,43 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   return true;
 }
 
+// How many decimal digits `text` holds from `at` on.
+std::size_t DigitsFrom(std::string_view text, std::size_t at) {
+  std::size_t count = 0;
+  while (at + count < text.size() && std::isdigit(static_cast<unsigned char>(text[at + count]))) {
+    ++count;
+  }
+  return count;
+}
+
+// A number in decimal notation only: [+-]digits[.digits][e[+-]digits]. The C library's own
+// reading would also take hexadecimal ("0x10" as 16), "inf", leading blanks and the locale's
+// decimal point, none of which a setting is written in.
 std::optional<double> ParsePlainNumber(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  const std::string copy(text);
-  char* end = nullptr;
-  const double value = std::strtod(copy.c_str(), &end);
-  if (end != copy.c_str() + copy.size() || !std::isfinite(value)) return std::nullopt;
+  std::size_t at = 0;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+  const std::size_t whole = DigitsFrom(text, at);
+  at += whole;
+  std::size_t fraction = 0;
+  if (at < text.size() && text[at] == '.') {
+    fraction = DigitsFrom(text, ++at);
+    at += fraction;
+  }
+  if (whole + fraction == 0) return std::nullopt;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    const std::size_t exponent = DigitsFrom(text, at);
+    if (exponent == 0) return std::nullopt;
+    at += exponent;
+  }
+  if (at != text.size()) return std::nullopt;
+  const char* first = text.data() + (text.front() == '+' ? 1 : 0);
+  double value = 0.0;
+  const std::from_chars_result read = std::from_chars(first, text.data() + text.size(), value);
+  if (read.ec != std::errc() || read.ptr != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
   return value;
 }
 

@@ -43,43 +43,18 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   return true;
 }
 
-// How many decimal digits `text` holds from `at` on.
-std::size_t DigitsFrom(std::string_view text, std::size_t at) {
-  std::size_t count = 0;
-  while (at + count < text.size() && std::isdigit(static_cast<unsigned char>(text[at + count]))) {
-    ++count;
-  }
-  return count;
-}
-
-// A number in decimal notation only: [+-]digits[.digits][e[+-]digits]. The C library's own
-// reading would also take hexadecimal ("0x10" as 16), "inf", leading blanks and the locale's
-// decimal point, none of which a setting is written in.
+// std::from_chars reads decimal notation only, whatever the locale: the C library's strtod
+// would also take hexadecimal ("0x10" as 16) and leading blanks. It takes no '+', which is
+// stepped over here (but not "+-").
 std::optional<double> ParsePlainNumber(std::string_view text) {
-  std::size_t at = 0;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
-  const std::size_t whole = DigitsFrom(text, at);
-  at += whole;
-  std::size_t fraction = 0;
-  if (at < text.size() && text[at] == '.') {
-    fraction = DigitsFrom(text, ++at);
-    at += fraction;
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return std::nullopt;
   }
-  if (whole + fraction == 0) return std::nullopt;
-  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-    ++at;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
-    const std::size_t exponent = DigitsFrom(text, at);
-    if (exponent == 0) return std::nullopt;
-    at += exponent;
-  }
-  if (at != text.size()) return std::nullopt;
-  const char* first = text.data() + (text.front() == '+' ? 1 : 0);
   double value = 0.0;
-  const std::from_chars_result read = std::from_chars(first, text.data() + text.size(), value);
-  if (read.ec != std::errc() || read.ptr != text.data() + text.size() || !std::isfinite(value)) {
-    return std::nullopt;
-  }
+  const char* end = text.data() + text.size();
+  const std::from_chars_result read = std::from_chars(text.data(), end, value);
+  if (read.ec != std::errc() || read.ptr != end || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
